@@ -1,0 +1,17 @@
+// The plain-text logs of the working directory: service log, extended service log after
+// a standby, debug log, connection log and SMS log with one file per received SMS. Every
+// writer takes (format, s, li): one %s for s, and one %li for li only when li >= 0.
+#pragma once
+
+#include <atomic>
+
+extern char connlogdatei[55];              // connection-log file name
+extern std::atomic<int> smssignalstatus;   // 1 after a per-SMS file was written
+
+void lo_slog(const char* format, const char* s, long li);
+void lo_slogx(const char* format, const char* s, long li);
+bool lo_logafterstandby();
+void lo_dlog(const char* format, const char* s, long li);
+void lo_vlogtime();
+void lo_vlog(const char* format, const char* s, long li);
+void lo_mlog(const char* format, const char* s, long li, bool sms1);
