@@ -5,3 +5,6 @@
 bool fl_set(unsigned long key);
 void fl_clear(unsigned long key);
 bool fl_query(unsigned long key);
+// Atomically between processes: query the flag, then set it to this process. Returns the
+// query's result (true when a living owner, this process included, held it before).
+bool fl_queryset(unsigned long key);

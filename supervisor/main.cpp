@@ -1,1 +1,4 @@
-int main() { return 0; }
+// tandor: mobile-broadband connection manager.
+#include "supervisor/programstart.h"
+
+int main(int argc, char** argv) { st_main(argc, argv); }

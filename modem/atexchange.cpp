@@ -1,0 +1,3 @@
+#include "modem/atexchange.h"
+
+void cm_end() {}
