@@ -1,0 +1,56 @@
+#include "core/system.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+TEST(SystemPaths, DefaultsAndReplacement) {
+    EXPECT_STREQ(sy_path(SY_NETDEV), "/proc/net/dev");
+    EXPECT_STREQ(sy_path(SY_SERIALBYID), "/dev/serial/by-id");
+    sy_setpath(SY_NETDEV, "/tmp/x/dev");
+    EXPECT_STREQ(sy_path(SY_NETDEV), "/tmp/x/dev");
+    sy_setpath(SY_NETDEV, nullptr);
+    EXPECT_STREQ(sy_path(SY_NETDEV), "/proc/net/dev");
+}
+
+TEST(SystemClock, AutoClockAdvancesBySleeps) {
+    sy_setclock(SY_CLOCK_AUTO, 1350633909); // 2012-10-19 08:05:09 UTC
+    EXPECT_EQ(sy_time(), 1350633909);
+    long h0 = ti_htime();
+    EXPECT_EQ(h0, 0);
+    sy_sleepms(61500);
+    EXPECT_EQ(sy_time(), 1350633909 + 61);
+    EXPECT_EQ(ti_htime(), 6150);
+    ti_htimereset();
+    EXPECT_EQ(ti_htime(), 0);
+    sy_sleepms(250);
+    EXPECT_EQ(ti_htime(), 25);
+    sy_setclock(SY_CLOCK_REAL);
+}
+
+TEST(SystemClock, ManualClockWakesSleepersOnlyWhenAdvanced) {
+    sy_setclock(SY_CLOCK_MANUAL, 1000);
+    std::atomic<bool> wach{false};
+    std::thread t([&] {
+        sy_sleepms(5000);
+        wach = true;
+    });
+    sy_advance(4000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(wach);
+    sy_advance(1000);
+    t.join();
+    EXPECT_TRUE(wach);
+    EXPECT_EQ(sy_time(), 1005);
+    sy_setclock(SY_CLOCK_REAL);
+}
+
+TEST(SystemClock, RealTimeBaseCountsHundredths) {
+    sy_setclock(SY_CLOCK_REAL);
+    long a = ti_htime();
+    sy_sleepms(120);
+    long b = ti_htime();
+    EXPECT_GE(b - a, 11);
+    EXPECT_LT(b - a, 60);
+}
