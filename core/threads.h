@@ -36,3 +36,7 @@ void th_enter_line(int line);
 void th_leave_line(int line);
 #define th_enter() th_enter_line(__LINE__)
 #define th_leave() th_leave_line(__LINE__)
+
+// Writes the record of the last lock operations to the service log (letter P); the lock
+// monitor, started by the first th_enter, calls it about every 20 seconds.
+void th_locklog();
