@@ -31,7 +31,9 @@ void fl__encode(long pid, unsigned short v[2]) {
     v[1] = (unsigned short)(pid >> 15);
 }
 
-long fl__decode(const unsigned short v[2]) { return (long)v[0] + (long)v[1] * 32768L; }
+long fl__decode(const unsigned short v[2]) {
+    return (long)v[0] + (long)v[1] * 32768L;
+}
 
 // The owner lives when its directory under /proc exists. Without it, a process of
 // another user hidden from /proc (hidepid) still shows through kill's EPERM.
@@ -57,7 +59,8 @@ bool fl__cas(int id, const unsigned short alt[2], const unsigned short neu[2]) {
     size_t n = 0;
     for (unsigned short i = 0; i < 2; i++)
         if (alt[i]) ops[n++] = {i, (short)-alt[i], IPC_NOWAIT};
-    for (unsigned short i = 0; i < 2; i++) ops[n++] = {i, 0, IPC_NOWAIT};
+    for (unsigned short i = 0; i < 2; i++)
+        ops[n++] = {i, 0, IPC_NOWAIT};
     for (unsigned short i = 0; i < 2; i++)
         if (neu[i]) ops[n++] = {i, (short)neu[i], IPC_NOWAIT};
     return semop(id, ops, n) == 0;
@@ -90,7 +93,9 @@ bool fl__store(unsigned long key, bool* held) {
 
 } // namespace
 
-bool fl_set(unsigned long key) { return fl__store(key, nullptr); }
+bool fl_set(unsigned long key) {
+    return fl__store(key, nullptr);
+}
 
 bool fl_queryset(unsigned long key) {
     bool held = false;

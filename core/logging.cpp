@@ -114,7 +114,8 @@ void lo__trimconversion(char* f) {
             i = j;
             continue;
         }
-        while (f[j] && strchr("-+ #0123456789.hlLqjzt", f[j])) j++;
+        while (f[j] && strchr("-+ #0123456789.hlLqjzt", f[j]))
+            j++;
         if (!f[j]) {
             f[i] = 0;
             return;
@@ -131,9 +132,13 @@ void lo__buildformat(char (&dest)[N], const char* prefix, const char* format, si
     lo__trimconversion(dest);
 }
 
-long lo__zehntel() { return (ti_htime() / 10) % 1000; }
+long lo__zehntel() {
+    return (ti_htime() / 10) % 1000;
+}
 
-bool lo__aus() { return inidat.funktion == FUNKTION_CONTROL; }
+bool lo__aus() {
+    return inidat.funktion == FUNKTION_CONTROL;
+}
 
 // While the program rests every log call restarts the log-after-standby counter; the
 // first one after it was off marks the start of stage 2.
@@ -151,8 +156,8 @@ void lo__standbystep() {
 // (calendar arithmetic only: the text is already local time).
 bool lo__kompakt(const char* dz, int plus, char* out, size_t n) {
     struct tm t = {};
-    if (sscanf(dz, "%d-%d-%d %d:%d:%d", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour,
-               &t.tm_min, &t.tm_sec) != 6)
+    if (sscanf(dz, "%d-%d-%d %d:%d:%d", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min,
+               &t.tm_sec) != 6)
         return false;
     t.tm_year -= 1900;
     t.tm_mon -= 1;
@@ -219,8 +224,10 @@ void lo_slog(const char* format, const char* s, long li) {
     if (strlen(format) + strlen(s) + 60 > 999) return;
     char f[1024];
     lo__buildformat(f, "%03li ", format, sizeof f);
-    if (li >= 0) lo__append("servilog.txt", f, lo__zehntel(), s, li);
-    else lo__append("servilog.txt", f, lo__zehntel(), s);
+    if (li >= 0)
+        lo__append("servilog.txt", f, lo__zehntel(), s, li);
+    else
+        lo__append("servilog.txt", f, lo__zehntel(), s);
 }
 
 void lo_slogx(const char* format, const char* s, long li) {
@@ -234,8 +241,10 @@ void lo_slogx(const char* format, const char* s, long li) {
         strMcpy(dz, datumzeit());
         char f[256];
         lo__buildformat(f, "%s %03li ", format, sizeof f);
-        if (li >= 0) lo__append("servilogx.txt", f, dz, lo__zehntel(), s, li);
-        else lo__append("servilogx.txt", f, dz, lo__zehntel(), s);
+        if (li >= 0)
+            lo__append("servilogx.txt", f, dz, lo__zehntel(), s, li);
+        else
+            lo__append("servilogx.txt", f, dz, lo__zehntel(), s);
     }
     if (c == lo__STUFE1) {
         lo_slogx("Protokoll Stufe 1.\n", "", -1);
@@ -245,7 +254,9 @@ void lo_slogx(const char* format, const char* s, long li) {
     }
 }
 
-bool lo_logafterstandby() { return lo__logafterstandby.load() != 0; }
+bool lo_logafterstandby() {
+    return lo__logafterstandby.load() != 0;
+}
 
 void lo_dlog(const char* format, const char* s, long li) {
     if (lo__aus() || !format) return;
@@ -254,8 +265,10 @@ void lo_dlog(const char* format, const char* s, long li) {
     lo__buildformat(f, "%s ", format, 296);
     char dz[30];
     strMcpy(dz, datumzeit());
-    if (li >= 0) lo__append("debuglog.txt", f, dz, s, li);
-    else lo__append("debuglog.txt", f, dz, s);
+    if (li >= 0)
+        lo__append("debuglog.txt", f, dz, s, li);
+    else
+        lo__append("debuglog.txt", f, dz, s);
 }
 
 void lo_vlogtime() {
@@ -282,8 +295,10 @@ void lo_vlog(const char* format, const char* s, long li) {
     }
     char datei[sizeof connlogdatei];
     strMcpy(datei, connlogdatei);
-    if (li >= 0) lo__append(datei, fmt, stamp, s, li);
-    else lo__append(datei, fmt, stamp, s);
+    if (li >= 0)
+        lo__append(datei, fmt, stamp, s, li);
+    else
+        lo__append(datei, fmt, stamp, s);
 }
 
 void lo_mlog(const char* format, const char* s, long li, bool sms1) {

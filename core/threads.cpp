@@ -91,7 +91,8 @@ bool th__anyregistered() {
 }
 
 [[noreturn]] void th__park() {
-    for (;;) g_usleep(th__PARKUS);
+    for (;;)
+        g_usleep(th__PARKUS);
 }
 
 void th__record(unsigned long art, int line) {
@@ -113,7 +114,9 @@ gpointer th__monitor(gpointer) {
 
 } // namespace
 
-void th_setgui(const th_gui_t* gui) { th__gui.store(gui); }
+void th_setgui(const th_gui_t* gui) {
+    th__gui.store(gui);
+}
 
 th_reg th_register(const char* threadname) {
     const char* name = threadname ? threadname : "*unnamed thread*";
@@ -185,14 +188,18 @@ bool th_terminate(long milliseconds) {
     return th__running == nullptr;
 }
 
-bool th_queryterminate() { return th__terminateflag.load(); }
+bool th_queryterminate() {
+    return th__terminateflag.load();
+}
 
 void th_sleepinfinite() {
     {
         std::lock_guard<std::mutex> g(th__mutex);
         th__reg* p = th__self();
-        if (p) lo_slog("th_sleepinfinite: \"%s\" is still registered\n", p->name, -1);
-        else lo_slog("th_sleepinfinite: unregistered thread - ok.\n", "", -1);
+        if (p)
+            lo_slog("th_sleepinfinite: \"%s\" is still registered\n", p->name, -1);
+        else
+            lo_slog("th_sleepinfinite: unregistered thread - ok.\n", "", -1);
     }
     th__park();
 }
@@ -255,8 +262,8 @@ GThread* th_createx(GThreadFunc func, gpointer data, unsigned long stack_size) {
     // The one GLib call that still takes a stack size; the thread is not joinable.
     GError* err = nullptr;
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-    GThread* t = g_thread_create_full(func, data, stack_size, FALSE, FALSE,
-                                      G_THREAD_PRIORITY_NORMAL, &err);
+    GThread* t =
+        g_thread_create_full(func, data, stack_size, FALSE, FALSE, G_THREAD_PRIORITY_NORMAL, &err);
     G_GNUC_END_IGNORE_DEPRECATIONS
     if (!t) {
         lo_slog("th_create: %s\n", err ? err->message : "", -1);
@@ -267,40 +274,47 @@ GThread* th_createx(GThreadFunc func, gpointer data, unsigned long stack_size) {
 
 void th_enter_line(int line) {
     std::call_once(th__monitoronce, [] {
-        for (auto& s : th__stat) s.store(0);
+        for (auto& s : th__stat)
+            s.store(0);
         th_create(th__monitor, nullptr);
     });
     th__record(1, line);
     const th_gui_t* gui = th__gui.load();
-    if (gui && gui->lock) gui->lock();
-    else th__defaultlock.lock();
+    if (gui && gui->lock)
+        gui->lock();
+    else
+        th__defaultlock.lock();
 }
 
 void th_leave_line(int line) {
     const th_gui_t* gui = th__gui.load();
-    if (gui && gui->unlock) gui->unlock();
-    else th__defaultlock.unlock();
+    if (gui && gui->unlock)
+        gui->unlock();
+    else
+        th__defaultlock.unlock();
     th__record(2, line);
 }
 
 void th_locklog() {
     if (!MODUS('P')) return;
     unsigned long kopie[th__statMAX];
-    for (int i = 0; i < th__statMAX; i++) kopie[i] = th__stat[i].load(std::memory_order_relaxed);
+    for (int i = 0; i < th__statMAX; i++)
+        kopie[i] = th__stat[i].load(std::memory_order_relaxed);
     std::sort(kopie, kopie + th__statMAX);
     // Records from the other side of a wrap of the sequence counter are left out.
     unsigned long bezug = th__stat[0].load(std::memory_order_relaxed);
     char zeile[700];
     size_t n = (size_t)snprintf(
-        zeile, sizeof zeile,
-        "GTK thread locks (nnnxlllll for counter, enter/leave, line number):");
+        zeile, sizeof zeile, "GTK thread locks (nnnxlllll for counter, enter/leave, line number):");
     for (unsigned long r : kopie) {
         if (r == 0 || (r - bezug > 33999999UL && bezug - r > 33999999UL)) continue;
         unsigned long seq = r / 1000000, art = (r / 100000) % 10, line = r % 100000;
         char c = art == 1 ? 'E' : art == 2 ? 'L' : (char)('0' + art);
         if (n >= sizeof zeile) break;
-        if (seq) n += (size_t)snprintf(zeile + n, sizeof zeile - n, " %lu%c%05lu", seq, c, line);
-        else n += (size_t)snprintf(zeile + n, sizeof zeile - n, " %c%05lu", c, line);
+        if (seq)
+            n += (size_t)snprintf(zeile + n, sizeof zeile - n, " %lu%c%05lu", seq, c, line);
+        else
+            n += (size_t)snprintf(zeile + n, sizeof zeile - n, " %c%05lu", c, line);
     }
     if (n < sizeof zeile - 1) strcpy(zeile + n, "\n");
     lo_slog("%s", zeile, -1);
