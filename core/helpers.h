@@ -59,6 +59,8 @@ template <size_t N> char* strMtoutf8(char (&d)[N], const char* s) { return strmt
 
 // Files and directories.
 bool file_exists(const char* fn);
+// First entry of d whose name starts with st; its path goes to re (relen bytes). A path
+// that does not fit counts as no match.
 bool file_find(const char* d, const char* st, char* re, size_t relen);
 template <size_t N> bool file_find(const char* d, const char* st, char (&re)[N]) {
     return file_find(d, st, re, N);
@@ -72,7 +74,8 @@ bool dir_create(const char* dn);
 
 // Time and sleeping.
 void msleep(long ms);
-bool msleepx(long ms);
+bool msleepx(long ms); // true when the program end was requested; checked every 500 ms
+// Local time texts in a buffer of the calling thread.
 const char* datumzeit();
 const char* datumzeitkompakt();
 int innerhalb_enduhrzeit();
