@@ -16,17 +16,17 @@
 // The configuration record. The ini reader owns its contents; the fields here are those
 // that the lower layers read. It grows with the configuration subsystem.
 struct inidat_t {
-    char programm[30];       // base name of the program file
-    int funktion;            // operating function (0 plain, 1..9 modes, 40, 50, 60, 90)
-    int round;               // volume rounding in kB; 0 = no volume accounting
-    int roundt;              // time rounding in minutes; 0 = no time accounting
-    int enduhrzeit1;         // end-time window start, minutes after midnight; -1 off
-    int enduhrzeit2;         // end-time window end, minutes after midnight; -1 off
-    bool enduhrzeite;        // end the program after the window ended the connection
-    bool constart;           // connect automatically
-    bool conende;            // disconnect at program end
-    int endshutdown;         // 0 nothing, 1 shut down, 2 reboot after the program end
-    char mod[256];           // switch letters of MOD=, indexed by the letter
+    char programm[30]; // base name of the program file
+    int funktion;      // operating function (0 plain, 1..9 modes, 40, 50, 60, 90)
+    int round;         // volume rounding in kB; 0 = no volume accounting
+    int roundt;        // time rounding in minutes; 0 = no time accounting
+    int enduhrzeit1;   // end-time window start, minutes after midnight; -1 off
+    int enduhrzeit2;   // end-time window end, minutes after midnight; -1 off
+    bool enduhrzeite;  // end the program after the window ended the connection
+    bool constart;     // connect automatically
+    bool conende;      // disconnect at program end
+    int endshutdown;   // 0 nothing, 1 shut down, 2 reboot after the program end
+    char mod[256];     // switch letters of MOD=, indexed by the letter
 };
 extern inidat_t inidat;
 #define MODUS(m) (inidat.mod[(unsigned char)(m)])
@@ -44,9 +44,9 @@ extern std::atomic<bool> tonlos;                  // sound off (MUTE, menu)
 // Set by main before any other thread runs.
 extern int _argc;
 extern char** _argv;
-extern bool ubuntusysdir;   // program file lies in a system program directory
-extern bool cs_nosplash;    // no splash screen
-extern bool _silentinstall; // installer shows no final box
+extern bool ubuntusysdir;             // program file lies in a system program directory
+extern bool cs_nosplash;              // no splash screen
+extern bool _silentinstall;           // installer shows no final box
 extern std::atomic<int> _starttoggle; // 1 STARTTOGGLE given, 2 the running copy was asked to end
 
 // System V keys of the cross-process flags and of the frontend record; INSTANCE adds its

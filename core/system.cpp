@@ -10,7 +10,7 @@
 namespace {
 
 constexpr const char* sy__defaults[SY_PATHCOUNT] = {
-    "/proc", "/proc/net/dev", "/dev/serial/by-id", "/dev/ttyUSB",
+    "/proc",    "/proc/net/dev",     "/dev/serial/by-id", "/dev/ttyUSB",
     "/var/run", "/usr/share/tandor", "/usr/bin",
 };
 
@@ -23,6 +23,7 @@ std::mutex sy__clockmutex;
 std::condition_variable sy__clockcv;
 std::atomic<int> sy__mode{SY_CLOCK_REAL};
 long long sy__virtualms = 0; // virtual wall time in ms, guarded by sy__clockmutex
+int sy__sleepers = 0;        // threads blocked in a manual-clock sleep, same guard
 
 long long sy__realmonotonicms() {
     timespec ts;
@@ -72,6 +73,12 @@ void sy_localtime(struct tm* t) {
     if (!localtime_r(&now, t)) std::memset(t, 0, sizeof *t);
 }
 
+bool sy_waitsleepers(int n, long realms) {
+    std::unique_lock<std::mutex> g(sy__clockmutex);
+    return sy__clockcv.wait_for(g, std::chrono::milliseconds(realms),
+                                [&] { return sy__sleepers >= n; });
+}
+
 long long sy_monotonicms() {
     if (sy__mode == SY_CLOCK_REAL) return sy__realmonotonicms();
     std::lock_guard<std::mutex> g(sy__clockmutex);
@@ -90,7 +97,10 @@ void sy_sleepms(long ms) {
     case SY_CLOCK_MANUAL: {
         std::unique_lock<std::mutex> g(sy__clockmutex);
         long long until = sy__virtualms + ms;
+        sy__sleepers++;
+        sy__clockcv.notify_all();
         sy__clockcv.wait(g, [&] { return sy__virtualms >= until || sy__mode != SY_CLOCK_MANUAL; });
+        sy__sleepers--;
         return;
     }
     default:
@@ -103,10 +113,14 @@ long ti_htime() {
     long long base = sy__htimebase.load();
     if (base < 0) {
         long long expected = -1;
-        if (sy__htimebase.compare_exchange_strong(expected, now)) base = now;
-        else base = expected;
+        if (sy__htimebase.compare_exchange_strong(expected, now))
+            base = now;
+        else
+            base = expected;
     }
     return (long)((now - base) / 10);
 }
 
-void ti_htimereset() { sy__htimebase = -1; }
+void ti_htimereset() {
+    sy__htimebase = -1;
+}

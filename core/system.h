@@ -6,13 +6,13 @@
 #include <ctime>
 
 enum sy_path_t {
-    SY_PROC,         // "/proc": owner test of the cross-process flags
-    SY_NETDEV,       // "/proc/net/dev": interface counters
-    SY_SERIALBYID,   // "/dev/serial/by-id": modem discovery
-    SY_TTYUSB,       // "/dev/ttyUSB": prefix of the port search
-    SY_PIDDIR,       // "/var/run": pppd's pid files
-    SY_SHAREDIR,     // "/usr/share/tandor": shared installation
-    SY_USRBIN,       // "/usr/bin": system program directory
+    SY_PROC,       // "/proc": owner test of the cross-process flags
+    SY_NETDEV,     // "/proc/net/dev": interface counters
+    SY_SERIALBYID, // "/dev/serial/by-id": modem discovery
+    SY_TTYUSB,     // "/dev/ttyUSB": prefix of the port search
+    SY_PIDDIR,     // "/var/run": pppd's pid files
+    SY_SHAREDIR,   // "/usr/share/tandor": shared installation
+    SY_USRBIN,     // "/usr/bin": system program directory
     SY_PATHCOUNT
 };
 
@@ -30,6 +30,10 @@ enum sy_clock_t { SY_CLOCK_REAL, SY_CLOCK_AUTO, SY_CLOCK_MANUAL };
 void sy_setclock(sy_clock_t mode, time_t start = 0);
 // Test code: advance the virtual time by ms milliseconds and wake the sleepers due.
 void sy_advance(long ms);
+
+// Test code: waits (in real time, at most realms) until n threads sleep on the manual
+// clock; true when they do.
+bool sy_waitsleepers(int n, long realms);
 
 // Wall time in seconds.
 time_t sy_time();

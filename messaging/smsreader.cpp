@@ -4,5 +4,6 @@
 
 gpointer sm_msgthread(gpointer) {
     th_register("msgthread");
-    for (;;) th_msleepexit(1000);
+    for (;;)
+        th_msleepexit(1000);
 }

@@ -24,8 +24,12 @@ bool ia__querytake(unsigned long key) {
 }
 } // namespace
 
-bool ia_instance_isactive() { return fl_query(aktivsignal); }
-bool ia_configinstance_isactive() { return fl_query(konfigaktivsignal); }
+bool ia_instance_isactive() {
+    return fl_query(aktivsignal);
+}
+bool ia_configinstance_isactive() {
+    return fl_query(konfigaktivsignal);
+}
 
 int ia_instance_message() {
     if (!ia_instance_isactive()) return 0;

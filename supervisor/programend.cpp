@@ -43,17 +43,21 @@ bool programmende(bool erzwingen) {
     cc_show1(_de ? " Ende." : " End.", _de ? " Ende." : " End.");
     msleep(100);
     lo_slogx("ENDP21.\n", "", -1);
-    if (inidat.funktion == FUNKTION_CONFIG) fl_clear(konfigaktivsignal);
-    else if (inidat.funktion != FUNKTION_CONTROL) fl_clear(aktivsignal);
+    if (inidat.funktion == FUNKTION_CONFIG)
+        fl_clear(konfigaktivsignal);
+    else if (inidat.funktion != FUNKTION_CONTROL)
+        fl_clear(aktivsignal);
     ia_smssignal(2);
     lo_slogx("ENDP30.\n", "", -1);
     cm_end();
     cc_quit();
     lo_slogx("ENDP50.\n", "", -1);
 
-    lo_slog(_de ? "%s  tandor beendet.\n\n    --------------------------------------------------\n\n"
-                : "%s  tandor terminated.\n\n    --------------------------------------------------\n\n",
-            datumzeit(), -1);
+    lo_slog(
+        _de ? "%s  tandor beendet.\n\n    --------------------------------------------------\n\n"
+            : "%s  tandor terminated.\n\n    "
+              "--------------------------------------------------\n\n",
+        datumzeit(), -1);
     th_unregister(nullptr);
     th_terminate(20000);
     msleep(10);

@@ -31,7 +31,9 @@ std::atomic<int> st__sigcode{0};
 std::atomic<int> st__sigpid{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
-bool st__startswith(const char* s, const char* kw) { return memicmp(s, kw, (long)strlen(kw)) == 0; }
+bool st__startswith(const char* s, const char* kw) {
+    return memicmp(s, kw, (long)strlen(kw)) == 0;
+}
 
 // The shared data directory counts when its ini file starts with a byte other than
 // NUL and '*'.
@@ -86,8 +88,10 @@ void st_workdir(const char* argv0, const char* homedir, char* dir, size_t dirlen
     }
     ubuntusysdir = true;
     char basis[300];
-    if (st__shareddir()) strMcpy(basis, sy_path(SY_SHAREDIR));
-    else strMcpy(basis, homedir && homedir[0] ? homedir : "~");
+    if (st__shareddir())
+        strMcpy(basis, sy_path(SY_SHAREDIR));
+    else
+        strMcpy(basis, homedir && homedir[0] ? homedir : "~");
     size_t n = strlen(basis);
     if (n == 0 || basis[n - 1] != '/') strmcpy(basis + n, "/", sizeof basis - n);
     n = strlen(basis);
@@ -101,7 +105,8 @@ void st_dirarguments(int argc, char** argv) {
     for (int i = 1; i < argc; i++) {
         if (!argv[i] || !st__startswith(argv[i], "DIR=")) continue;
         const char* d = argv[i] + 4;
-        while (*d == ' ') d++;
+        while (*d == ' ')
+            d++;
         if (chdir(d) != 0) {
             // The program then works in whatever directory it is in.
         }
@@ -113,13 +118,18 @@ int st_keywords(int argc, char** argv) {
     for (int i = 1; i < argc; i++) {
         const char* a = argv[i];
         if (!a || !a[0]) continue;
-        if (stricmp(a, "NOSPLASH") == 0) cs_nosplash = true;
-        else if (stricmp(a, "MUTE") == 0) tonlos = true;
-        else if (stricmp(a, "SILENTINSTALL") == 0) _silentinstall = true;
-        else if (stricmp(a, "STARTTOGGLE") == 0) _starttoggle = 1;
+        if (stricmp(a, "NOSPLASH") == 0)
+            cs_nosplash = true;
+        else if (stricmp(a, "MUTE") == 0)
+            tonlos = true;
+        else if (stricmp(a, "SILENTINSTALL") == 0)
+            _silentinstall = true;
+        else if (stricmp(a, "STARTTOGGLE") == 0)
+            _starttoggle = 1;
         else if (memicmp(a, "INSTANCE", 8) == 0) {
             const char* r = a + 8;
-            while (*r == '=' || *r == ' ') r++;
+            while (*r == '=' || *r == ' ')
+                r++;
             lo_slog("INSTANCE: \"%s\"\n", r, -1);
             instanz = (*r >= '0' && *r <= '9') ? *r - '0' : 0;
         }
@@ -139,7 +149,8 @@ int st_funktion(int argc, char** argv) {
     const char* arg1 = argc > 1 && argv[1] ? argv[1] : "";
     if (memicmp(name, "CONTROL", 7) == 0 || stricmp(arg1, "CONTROL") == 0) return FUNKTION_CONTROL;
     if (memicmp(name, "PROFILE", 7) == 0 || stricmp(arg1, "PROFILE") == 0) return FUNKTION_PROFILE;
-    if (memicmp(name, "tandor_DEBIAN_REMOVE", 20) == 0 || stricmp(arg1, "tandor_DEBIAN_REMOVE") == 0) {
+    if (memicmp(name, "tandor_DEBIAN_REMOVE", 20) == 0 ||
+        stricmp(arg1, "tandor_DEBIAN_REMOVE") == 0) {
         cs_nosplash = true;
         return FUNKTION_REMOVE;
     }
@@ -161,8 +172,9 @@ void st_main(int argc, char** argv) {
     ps_hooks.startcheck = ia_startcheck;
     ps_hooks.programmende = programmende;
     if (!gm_init(&argc, &argv)) {
-        fprintf(stderr, "tandor: no display: cannot open the X display%s%s. Start tandor inside "
-                        "a desktop session (or under Xvfb).\n",
+        fprintf(stderr,
+                "tandor: no display: cannot open the X display%s%s. Start tandor inside "
+                "a desktop session (or under Xvfb).\n",
                 getenv("DISPLAY") ? " " : "", getenv("DISPLAY") ? getenv("DISPLAY") : "");
         exit(1);
     }

@@ -12,8 +12,12 @@ std::atomic<bool> gm__running{false};      // gtk_main has been entered
 std::atomic<bool> gm__quit{false};         // the quit request has been carried out
 std::atomic<bool> gm__quitqueued{false};
 
-void gm__lock() { gdk_threads_enter(); }
-void gm__unlock() { gdk_threads_leave(); }
+void gm__lock() {
+    gdk_threads_enter();
+}
+void gm__unlock() {
+    gdk_threads_leave();
+}
 
 // Runs in the GTK thread once no other events are pending.
 gboolean gm__quitidle(gpointer) {
@@ -29,8 +33,12 @@ void gm__queuequit() {
 }
 
 // A loop that never ran has nothing to quit.
-bool gm__hasquit() { return gm__quit || !gm__running; }
-bool gm__isguithread() { return gm__thread.load() == g_thread_self(); }
+bool gm__hasquit() {
+    return gm__quit || !gm__running;
+}
+bool gm__isguithread() {
+    return gm__thread.load() == g_thread_self();
+}
 
 const th_gui_t gm__gui = {gm__lock, gm__unlock, gm__queuequit, gm__hasquit, gm__isguithread};
 

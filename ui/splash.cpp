@@ -6,5 +6,9 @@ namespace {
 std::atomic<int> cs__state{0};
 } // namespace
 
-void cs_show(int code) { cs__state = code; }
-int cs_state() { return cs__state; }
+void cs_show(int code) {
+    cs__state = code;
+}
+int cs_state() {
+    return cs__state;
+}

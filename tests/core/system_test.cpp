@@ -36,6 +36,7 @@ TEST(SystemClock, ManualClockWakesSleepersOnlyWhenAdvanced) {
         sy_sleepms(5000);
         wach = true;
     });
+    ASSERT_TRUE(sy_waitsleepers(1, 5000));
     sy_advance(4000);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_FALSE(wach);
