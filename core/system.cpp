@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <list>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -17,6 +18,7 @@ constexpr const char* sy__defaults[SY_PATHCOUNT] = {
 // Replaced paths are kept for the life of the process: a pointer handed out by sy_path
 // must stay valid while another thread reads it.
 std::mutex sy__pathmutex;
+std::list<std::string> sy__pathstore; // every replaced path, guarded by sy__pathmutex
 std::atomic<const char*> sy__paths[SY_PATHCOUNT];
 
 std::mutex sy__clockmutex;
@@ -44,7 +46,12 @@ const char* sy_path(sy_path_t p) {
 void sy_setpath(sy_path_t p, const char* value) {
     if (p < 0 || p >= SY_PATHCOUNT) return;
     std::lock_guard<std::mutex> g(sy__pathmutex);
-    sy__paths[p].store(value ? strdup(value) : nullptr);
+    if (!value) {
+        sy__paths[p].store(nullptr);
+        return;
+    }
+    sy__pathstore.emplace_back(value);
+    sy__paths[p].store(sy__pathstore.back().c_str());
 }
 
 void sy_setclock(sy_clock_t mode, time_t start) {
