@@ -35,7 +35,8 @@ std::vector<std::string> ts_readlines(const std::string& path) {
     std::vector<std::string> lines;
     std::ifstream f(path);
     std::string line;
-    while (std::getline(f, line)) lines.push_back(line);
+    while (std::getline(f, line))
+        lines.push_back(line);
     return lines;
 }
 
@@ -53,7 +54,8 @@ int ts_spawn(const std::vector<std::string>& argv, const std::string& outfile,
         }
     }
     std::vector<char*> args;
-    for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    for (auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     execvp(args[0], args.data());
     _exit(127);
@@ -71,4 +73,92 @@ int ts_waitpid(int pid, long timeoutms) {
     }
 }
 
-std::string ts_helper(const char* name) { return std::string(TANDOR_BINARY_DIR) + "/tests/" + name; }
+std::string ts_helper(const char* name) {
+    return std::string(TANDOR_BINARY_DIR) + "/tests/" + name;
+}
+
+bool ts_piped::start(const std::vector<std::string>& argv) {
+    int pin[2], pout[2];
+    if (pipe(pin) != 0) return false;
+    if (pipe(pout) != 0) return false;
+    pid = fork();
+    if (pid == 0) {
+        dup2(pin[0], 0);
+        dup2(pout[1], 1);
+        close(pin[0]), close(pin[1]), close(pout[0]), close(pout[1]);
+        std::vector<char*> args;
+        for (auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    close(pin[0]), close(pout[1]);
+    in = pin[1], out = pout[0];
+    leser = std::thread([this] {
+        std::string buf;
+        char c[256];
+        ssize_t n;
+        while ((n = read(out, c, sizeof c)) > 0) {
+            buf.append(c, n);
+            size_t nl;
+            while ((nl = buf.find('\n')) != std::string::npos) {
+                std::string z = buf.substr(0, nl);
+                buf.erase(0, nl + 1);
+                if (onzeile) onzeile(z);
+                std::lock_guard<std::mutex> l(mu);
+                zeilen.push_back(z);
+                cv.notify_all();
+            }
+        }
+    });
+    return pid > 0;
+}
+
+void ts_piped::send(const std::string& line) {
+    std::string l = line + "\n";
+    if (in >= 0 && write(in, l.data(), l.size()) != (ssize_t)l.size()) {
+    }
+}
+
+int ts_piped::countlocked(const std::string& prefix) {
+    int n = 0;
+    for (auto& z : zeilen)
+        n += z.compare(0, prefix.size(), prefix) == 0;
+    return n;
+}
+
+int ts_piped::count(const std::string& prefix) {
+    std::lock_guard<std::mutex> l(mu);
+    return countlocked(prefix);
+}
+
+bool ts_piped::waitcount(const std::string& prefix, int n, long ms) {
+    std::unique_lock<std::mutex> l(mu);
+    return cv.wait_for(l, std::chrono::milliseconds(ms), [&] { return countlocked(prefix) >= n; });
+}
+
+int ts_piped::indexof(const std::string& line, int occurrence) {
+    std::lock_guard<std::mutex> l(mu);
+    for (size_t i = 0; i < zeilen.size(); i++)
+        if (zeilen[i] == line && occurrence-- == 1) return (int)i;
+    return -1;
+}
+
+std::string ts_piped::line(size_t i) {
+    std::lock_guard<std::mutex> l(mu);
+    return i < zeilen.size() ? zeilen[i] : std::string();
+}
+
+void ts_piped::stop(long ms) {
+    if (in >= 0) close(in);
+    in = -1;
+    if (pid > 0 && ts_waitpid(pid, ms) == -1) {
+        kill(pid, SIGKILL);
+        ts_waitpid(pid, ms);
+    }
+    pid = -1;
+    if (leser.joinable()) leser.join();
+    if (out >= 0) close(out);
+    out = -1;
+}

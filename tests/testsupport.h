@@ -19,3 +19,36 @@ int ts_spawn(const std::vector<std::string>& argv, const std::string& outfile = 
 int ts_waitpid(int pid, long timeoutms);
 // Path of a helper program built beside the tests.
 std::string ts_helper(const char* name);
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+// A child process whose stdin and stdout are pipes; a reader thread collects its output
+// lines. Used to drive the test session manager and similar helper programs.
+struct ts_piped {
+    int pid = -1;
+    // Called in the reader thread for each line, before the line is stored.
+    std::function<void(const std::string&)> onzeile;
+
+    bool start(const std::vector<std::string>& argv);
+    void send(const std::string& line);
+    // Number of lines that begin with prefix.
+    int count(const std::string& prefix);
+    bool waitcount(const std::string& prefix, int n, long ms);
+    // Index of the occurrence-th line equal to line, or -1.
+    int indexof(const std::string& line, int occurrence);
+    std::string line(size_t i);
+    // Closes its stdin, waits for it (killing it after ms) and joins the reader.
+    void stop(long ms = 3000);
+    ~ts_piped() { stop(); }
+
+  private:
+    int in = -1, out = -1;
+    std::thread leser;
+    std::mutex mu;
+    std::condition_variable cv;
+    std::vector<std::string> zeilen;
+    int countlocked(const std::string& prefix);
+};

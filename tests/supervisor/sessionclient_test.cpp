@@ -36,12 +36,8 @@ template <typename F> bool waituntil(F cond, long ms) {
 class SessionClient : public ::testing::Test {
   protected:
     std::string dir;
-    pid_t sm = -1;
-    int smin = -1, smout = -1;
-    std::thread reader, looper;
-    std::mutex mu;
-    std::condition_variable cv;
-    std::vector<std::string> lines;
+    ts_piped sm;
+    std::thread looper;
     GMainLoop* loop = nullptr;
 
     void SetUp() override {
@@ -58,15 +54,7 @@ class SessionClient : public ::testing::Test {
 
     void TearDown() override {
         sc_close();
-        if (sm > 0) {
-            if (smin >= 0) close(smin);
-            if (ts_waitpid(sm, 3000) == -1) {
-                kill(sm, SIGKILL);
-                ts_waitpid(sm, 3000);
-            }
-        }
-        if (reader.joinable()) reader.join();
-        if (smout >= 0) close(smout);
+        sm.stop();
         g_main_loop_quit(loop);
         looper.join();
         g_main_loop_unref(loop);
@@ -77,64 +65,19 @@ class SessionClient : public ::testing::Test {
 
     // Starts the manager and points the client at it.
     void startmanager() {
-        int in[2], out[2];
-        ASSERT_EQ(pipe(in), 0);
-        ASSERT_EQ(pipe(out), 0);
-        std::string helper = ts_helper("helper_sessionmanager");
-        sm = fork();
-        if (sm == 0) {
-            dup2(in[0], 0);
-            dup2(out[1], 1);
-            close(in[0]), close(in[1]), close(out[0]), close(out[1]);
-            execl(helper.c_str(), helper.c_str(), "30", (char*)nullptr);
-            _exit(127);
-        }
-        close(in[0]), close(out[1]);
-        smin = in[1], smout = out[0];
-        reader = std::thread([this] {
-            std::string buf;
-            char c[256];
-            ssize_t n;
-            while ((n = read(smout, c, sizeof c)) > 0) {
-                buf.append(c, n);
-                size_t nl;
-                while ((nl = buf.find('\n')) != std::string::npos) {
-                    std::lock_guard<std::mutex> l(mu);
-                    lines.push_back(buf.substr(0, nl));
-                    buf.erase(0, nl + 1);
-                    cv.notify_all();
-                }
-            }
-        });
-        ASSERT_TRUE(waitcount("listening ", 1, 5000));
-        std::string ids;
-        {
-            std::lock_guard<std::mutex> l(mu);
-            ids = lines[0].substr(10);
-        }
+        ASSERT_TRUE(sm.start({ts_helper("helper_sessionmanager"), "30"}));
+        ASSERT_TRUE(sm.waitcount("listening ", 1, 5000));
+        std::string ids = sm.line(0).substr(10);
         ASSERT_FALSE(ids.empty());
         setenv("SESSION_MANAGER", ids.c_str(), 1);
     }
 
-    int count(const std::string& prefix) {
-        std::lock_guard<std::mutex> l(mu);
-        return (int)std::count_if(lines.begin(), lines.end(), [&](const std::string& s) {
-            return s.compare(0, prefix.size(), prefix) == 0;
-        });
-    }
+    int count(const std::string& prefix) { return sm.count(prefix); }
     bool waitcount(const std::string& prefix, int n, long ms) {
-        return waituntil([&] { return count(prefix) >= n; }, ms);
+        return sm.waitcount(prefix, n, ms);
     }
-    int indexof(const std::string& line, int occurrence) {
-        std::lock_guard<std::mutex> l(mu);
-        for (size_t i = 0; i < lines.size(); i++)
-            if (lines[i] == line && occurrence-- == 1) return (int)i;
-        return -1;
-    }
-    void send(const std::string& cmd) {
-        std::string l = cmd + "\n";
-        ASSERT_EQ(write(smin, l.data(), l.size()), (ssize_t)l.size());
-    }
+    int indexof(const std::string& line, int occurrence) { return sm.indexof(line, occurrence); }
+    void send(const std::string& cmd) { sm.send(cmd); }
 
     // Connects and waits until the initial save-yourself has been answered.
     void connectandregister() {
@@ -245,11 +188,11 @@ TEST_F(SessionClient, LogoutDuringARestStillEndsTheProgram) {
 TEST_F(SessionClient, LostSessionManagerDoesNotEndTheProcess) {
     connectandregister();
     logoutheld();
-    kill(sm, SIGKILL);
-    ts_waitpid(sm, 3000);
+    int smpid = sm.pid;
+    kill(smpid, SIGKILL);
+    sm.stop();
     // The killed manager could not remove its socket.
-    unlink(("/tmp/.ICE-unix/" + std::to_string(sm)).c_str());
-    sm = -1;
+    unlink(("/tmp/.ICE-unix/" + std::to_string(smpid)).c_str());
     // libICE's own handler would exit the process here.
     EXPECT_TRUE(waituntil([] { return !sc_interactionheld(); }, 5000));
     sc_returninteraction();
