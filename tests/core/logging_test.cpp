@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
-#include <regex>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -19,6 +18,17 @@ namespace {
 
 // 2012-10-19 08:05:09 UTC
 constexpr time_t smszeit = 1350633909;
+
+// The line after a prefix of the given shape ('9' stands for a digit), or "?" when the
+// prefix does not fit.
+std::string nachpraefix(const std::string& line, const std::string& muster) {
+    if (line.size() < muster.size()) return "?";
+    for (size_t i = 0; i < muster.size(); i++) {
+        bool ziffer = line[i] >= '0' && line[i] <= '9';
+        if (muster[i] == '9' ? !ziffer : line[i] != muster[i]) return "?";
+    }
+    return line.substr(muster.size());
+}
 
 class Logging : public ::testing::Test {
   protected:
@@ -57,12 +67,9 @@ TEST_F(Logging, ServiceLogNeedsLetterPOrBang) {
     lo_slog("Connect countdown: %s%li\n", "", 7);
     auto lines = ts_readlines("servilog.txt");
     ASSERT_EQ(lines.size(), 3u);
-    std::regex counter("^[0-9]{3} (.*)$");
-    std::smatch m;
     const char* expected[] = {"!urgent x", "plain y", "Connect countdown: 7"};
     for (size_t i = 0; i < 3; i++) {
-        ASSERT_TRUE(std::regex_match(lines[i], m, counter)) << lines[i];
-        EXPECT_EQ(m[1], expected[i]);
+        EXPECT_EQ(nachpraefix(lines[i], "999 "), expected[i]);
     }
 }
 
@@ -157,11 +164,8 @@ TEST_F(Logging, ExtendedLogRunsThreeStagesAfterStandby) {
 
     auto lines = ts_readlines("servilogx.txt");
     ASSERT_EQ(lines.size(), expected.size());
-    std::regex prefix("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\d{3} (.*)$");
-    std::smatch m;
     for (size_t i = 0; i < lines.size(); i++) {
-        ASSERT_TRUE(std::regex_match(lines[i], m, prefix)) << lines[i];
-        EXPECT_EQ(m[1], expected[i]) << "line " << i;
+        EXPECT_EQ(nachpraefix(lines[i], "9999-99-99 99:99:99 999 "), expected[i]) << i;
     }
     EXPECT_FALSE(ts_readfile("servilog.txt").size()); // letter P is off
 }
