@@ -336,28 +336,30 @@ int innerhalb_enduhrzeit() {
 
 // ---- Units ----
 
+namespace {
+// The value in the largest unit that divides it: "gross" units, else "mittel" units,
+// else the value itself; 0 (and below) without a unit.
+const char* ue__miteinheit(char* buf, size_t len, long v, long gross, const char* grossname,
+                           long mittel, const char* mittelname, const char* name) {
+    if (v <= 0) return strmcpy(buf, "0", len);
+    if (v % gross == 0)
+        snprintf(buf, len, "%ld%s", v / gross, grossname);
+    else if (v % mittel == 0)
+        snprintf(buf, len, "%ld%s", v / mittel, mittelname);
+    else
+        snprintf(buf, len, "%ld%s", v, name);
+    return buf;
+}
+} // namespace
+
 const char* kbytemiteinheit(long kb) {
     thread_local char buf[40];
-    if (kb <= 0) return strMcpy(buf, "0");
-    if (kb % 1000000 == 0)
-        snprintf(buf, sizeof buf, "%ldG", kb / 1000000);
-    else if (kb % 1000 == 0)
-        snprintf(buf, sizeof buf, "%ldM", kb / 1000);
-    else
-        snprintf(buf, sizeof buf, "%ldk", kb);
-    return buf;
+    return ue__miteinheit(buf, sizeof buf, kb, 1000000, "G", 1000, "M", "k");
 }
 
 const char* zeitmiteinheit(long zeit) {
     thread_local char buf[40];
-    if (zeit <= 0) return strMcpy(buf, "0");
-    if (zeit % 1440 == 0)
-        snprintf(buf, sizeof buf, "%ldd", zeit / 1440);
-    else if (zeit % 60 == 0)
-        snprintf(buf, sizeof buf, "%ldh", zeit / 60);
-    else
-        snprintf(buf, sizeof buf, "%ldmin", zeit);
-    return buf;
+    return ue__miteinheit(buf, sizeof buf, zeit, 1440, "d", 60, "h", "min");
 }
 
 const char* stundenminuten(long minuten) {
