@@ -9,6 +9,7 @@
 #include <ctime>
 #include <sys/ipc.h>
 #include <sys/sem.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -42,6 +43,17 @@ bool fl__alive(long pid) {
     char path[300];
     snprintf(path, sizeof path, "%s/%ld", sy_path(SY_PROC), pid);
     if (access(path, F_OK) == 0) return true;
+    return kill((pid_t)pid, 0) != 0 && errno == EPERM;
+}
+
+// The living owner belongs to another user: its /proc entry has another uid, or it is
+// hidden from /proc and kill answers EPERM.
+bool fl__otheruser(long pid) {
+    if (pid <= 0) return false;
+    char path[300];
+    snprintf(path, sizeof path, "%s/%ld", sy_path(SY_PROC), pid);
+    struct stat st;
+    if (stat(path, &st) == 0) return st.st_uid != geteuid();
     return kill((pid_t)pid, 0) != 0 && errno == EPERM;
 }
 
@@ -80,6 +92,13 @@ bool fl__store(unsigned long key, bool* held) {
         unsigned short alt[2];
         if (!fl__getall(id, alt)) {
             if (errno == EIDRM || errno == EINVAL) continue; // removed meanwhile
+            return false;
+        }
+        // The IPC keys are the same for every user of the machine: a living copy of
+        // another user keeps its flag.
+        long besitzer = fl__decode(alt);
+        if (besitzer != getpid() && fl__alive(besitzer) && fl__otheruser(besitzer)) {
+            if (held) *held = true;
             return false;
         }
         if (fl__cas(id, alt, neu)) {
@@ -137,4 +156,13 @@ bool fl_query(unsigned long key) {
     unsigned short null[2] = {0, 0};
     if (fl__cas(wid, v, null)) semctl(wid, 0, IPC_RMID);
     return false;
+}
+
+bool fl_foreign(unsigned long key) {
+    int id = semget((key_t)key, 2, 0444);
+    if (id < 0) return false;
+    unsigned short v[2];
+    if (!fl__getall(id, v)) return false;
+    long pid = fl__decode(v);
+    return fl__alive(pid) && fl__otheruser(pid);
 }

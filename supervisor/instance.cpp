@@ -70,7 +70,11 @@ bool ia_startcheck() {
             erfolg = true;
             break;
         }
-        if (pass == 0) {
+        // A copy of another user shares the keys but is not ours to end: wait for it
+        // like for any other conflict.
+        if (pass == 0 && fl_foreign(aktivsignal)) {
+            lo_slog("!Start check: a copy of another user is running.\n", "", -1);
+        } else if (pass == 0) {
             if (_starttoggle == 1) {
                 cc_show1(" Bye.", " Bye.");
                 cs_show(3);

@@ -25,7 +25,8 @@ bool programmende(bool erzwingen) {
     if (erzwingen) programmende_gewuenscht = true;
 
     // Another copy asks this one to end (its start check raised the flag).
-    if (!programmende_gewuenscht && inidat.funktion != FUNKTION_CONTROL && fl_query(endesignal)) {
+    if (!programmende_gewuenscht && inidat.funktion != FUNKTION_CONTROL && fl_query(endesignal) &&
+        !fl_foreign(endesignal)) {
         cc_show1(_de ? " tandor neu gestartet." : " tandor restartet.", _de ? " Ende." : " End.");
         msleep(1500);
         programmende_gewuenscht = true;

@@ -185,4 +185,22 @@ TEST_F(Flags, OwnerOfAnotherUserIsAlive) {
     }
 }
 
+TEST_F(Flags, LivingOwnerOfAnotherUserIsNotTakenOver) {
+    if (getuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    store(1, 0); // pid 1 belongs to root
+    pid_t c = fork();
+    if (c == 0) {
+        if (setuid(65534) != 0) _exit(3);
+        if (!fl_foreign(key)) _exit(4);
+        if (!fl_queryset(key)) _exit(5); // found held ...
+        if (fl_set(key)) _exit(6);       // ... and not taken over
+        _exit(0);
+    }
+    int st = ts_waitpid(c, 5000);
+    ASSERT_TRUE(WIFEXITED(st));
+    EXPECT_EQ(WEXITSTATUS(st), 0);
+    EXPECT_TRUE(fl_query(key));
+    EXPECT_FALSE(fl_foreign(key)); // for root, pid 1 is its own
+}
+
 } // namespace
