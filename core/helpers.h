@@ -27,11 +27,15 @@
         }                                                                                          \
     } while (0)
 
-extern const char _hexdigit[17];          // "0123456789ABCDEF"
+extern const char _hexdigit[17];            // "0123456789ABCDEF"
 extern const unsigned char _hexnumber[256]; // hex digit value of a character, else 0
 
-template <typename T> constexpr T max(T a, T b) { return a > b ? a : b; }
-template <typename T> constexpr T min(T a, T b) { return a < b ? a : b; }
+template <typename T> constexpr T max(T a, T b) {
+    return a > b ? a : b;
+}
+template <typename T> constexpr T min(T a, T b) {
+    return a < b ? a : b;
+}
 constexpr bool ishexdigit(int c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
@@ -52,9 +56,15 @@ int sortiervergleich(const void* a, const void* b);
 int sortiervergleichi(const void* a, const void* b);
 
 // The forms that take the destination array's size.
-template <size_t N> char* strMcpy(char (&d)[N], const char* s) { return strmcpy(d, s, N); }
-template <size_t N> char* stpMcpy(char (&d)[N], const char* s) { return stpmcpy(d, s, N); }
-template <size_t N> char* strMtoutf8(char (&d)[N], const char* s) { return strmtoutf8(d, s, N); }
+template <size_t N> char* strMcpy(char (&d)[N], const char* s) {
+    return strmcpy(d, s, N);
+}
+template <size_t N> char* stpMcpy(char (&d)[N], const char* s) {
+    return stpmcpy(d, s, N);
+}
+template <size_t N> char* strMtoutf8(char (&d)[N], const char* s) {
+    return strmtoutf8(d, s, N);
+}
 #define STRMTCPY(d, s, t) strmtcpy((d), (s), sizeof(d), (t))
 
 // Files and directories.

@@ -5,8 +5,8 @@
 
 #include <atomic>
 
-extern char connlogdatei[55];              // connection-log file name
-extern std::atomic<int> smssignalstatus;   // 1 after a per-SMS file was written
+extern char connlogdatei[55];            // connection-log file name
+extern std::atomic<int> smssignalstatus; // 1 after a per-SMS file was written
 
 void lo_slog(const char* format, const char* s, long li);
 void lo_slogx(const char* format, const char* s, long li);
