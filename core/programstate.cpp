@@ -25,16 +25,43 @@ unsigned long konfigaktivsignal = 0x515256C0;
 unsigned long smssignal = 0x515256D0;
 unsigned long tdriok = 0x515256F0;
 
-ps_hooks_t ps_hooks = {nullptr, nullptr};
+ps_hooks_t ps_hooks = {};
+
+void ps_statustext(const char* text, const char* minitext) {
+    if (ps_hooks.statustext) ps_hooks.statustext(text, minitext);
+}
+int ps_messagebox(const char* title, const char* text, int mode, int icon) {
+    return ps_hooks.messagebox ? ps_hooks.messagebox(title, text, mode, icon) : 0;
+}
+void ps_splash(int code) {
+    if (ps_hooks.splash) ps_hooks.splash(code);
+}
+void ps_splashtext(const char* text) {
+    if (ps_hooks.splashtext) ps_hooks.splashtext(text);
+}
+void ps_windowposition(int* x, int* y) {
+    if (ps_hooks.windowposition) ps_hooks.windowposition(x, y);
+}
+int ps_windowform() { return ps_hooks.windowform ? ps_hooks.windowform() : 0; }
 
 void ps_resetinidat() {
     std::memset(&inidat, 0, sizeof inidat);
-    inidat.round = 1;
-    inidat.roundt = 1;
-    inidat.enduhrzeit1 = -1;
-    inidat.enduhrzeit2 = -1;
+    inidat.hinweisk = '0';
+    std::strcpy(inidat.ppq, "*100#");
+    std::strcpy(inidat.ppc, "*104*<INPUT>#");
     inidat.constart = true;
     inidat.conende = true;
+    inidat.round = 1;
+    inidat.roundt = 1;
+    static constexpr int errvorgabe[ERRN] = {0, 15, 50, 10, 10, 10, 10, 4};
+    for (int i = 0; i < ERRN; i++) inidat.err[i] = errvorgabe[i];
+    inidat.pingp = inidat.ping;
+    inidat.enduhrzeit1 = -1;
+    inidat.enduhrzeit2 = -1;
+    inidat.icon = 1;
+    inidat.header2 = inidat.header3 = 'A';
+    inidat.headervoffset = 999;
+    inidat.headerfefo = 1;
 }
 
 namespace {

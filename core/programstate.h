@@ -13,20 +13,82 @@
 #define FUNKTION_PROFILE 60
 #define FUNKTION_REMOVE 90
 
-// The configuration record. The ini reader owns its contents; the fields here are those
-// that the lower layers read. It grows with the configuration subsystem.
+// Indexes of inidat.err (the ERR= tolerances).
+enum { ERR_NOC, ERR_FRZ, ERR_CRC, ERR_TME, ERR_ALG, ERR_FRM, ERR_BUF, ERR_L, ERRN };
+
+// The configuration record, filled from the ini file by the configuration reader; every
+// other subsystem reads it. Texts are fixed-size and filled by bounded copies.
 struct inidat_t {
-    char programm[30]; // base name of the program file
-    int funktion;      // operating function (0 plain, 1..9 modes, 40, 50, 60, 90)
-    int round;         // volume rounding in kB; 0 = no volume accounting
-    int roundt;        // time rounding in minutes; 0 = no time accounting
-    int enduhrzeit1;   // end-time window start, minutes after midnight; -1 off
-    int enduhrzeit2;   // end-time window end, minutes after midnight; -1 off
-    bool enduhrzeite;  // end the program after the window ended the connection
-    bool constart;     // connect automatically
-    bool conende;      // disconnect at program end
-    int endshutdown;   // 0 nothing, 1 shut down, 2 reboot after the program end
-    char mod[256];     // switch letters of MOD=, indexed by the letter
+    char programm[30];    // base name of the program file
+    int funktion;         // operating function (0 plain, 1..4/9 modes, 40, 50, 60, 81, 82, 90)
+    char hinweis[100];    // hint for the user (line 04)
+    char hinweisk;        // hint code '0'..'8'
+    char comport[300];    // COM= as written
+    char com1[300];       // resolved command port
+    bool com1none;        // com1 is "NONE"
+    char com2[300];       // secondary port
+    int mangeraet;        // DEV= manual device type, 0 automatic
+    char devi[604];       // DEVI= user AT commands
+    char pin[300];        // SIM PIN in clear text (obfuscated in the file)
+    char net[500];        // NET= network selection
+    char apn[300];        // APN=
+    char ppq[100];        // PPQ= prepaid query USSD
+    char ppc[300];        // PPC= top-up template
+    int conad;            // kind of the CON= value
+    char conport[300];    // CON= as written
+    char con[300];        // dial-up port(s) or interface
+    bool constart;        // connect automatically
+    bool conende;         // disconnect at program end
+    char conname[300];    // dial-up user name
+    char conpass[300];    // dial-up password
+    int day;              // volume period day (0 none, 1..31, 32 daily, 99 never)
+    int round;            // volume rounding in kB; 0 = no volume accounting
+    long max[3];          // volume thresholds in kB: pre-warning, warning, limit
+    int dayt;             // time period day
+    int roundt;           // time rounding in minutes; 0 = no time accounting
+    long maxt[3];         // online-time thresholds in minutes
+    char homu[300];       // homezone status request
+    char homi[300];       // pattern: inside the homezone
+    char homo[300];       // pattern: outside the homezone
+    int err[12];          // error tolerances, indexed by ERR_NOC..ERR_L
+    char ping[300];       // connection monitoring addresses
+    char* pingp;          // cursor into ping
+    unsigned long startdelay;  // seconds before the first connection
+    unsigned long resumedelay; // seconds after a resume from standby
+    int endm;             // closing the main window: 0 ask, 1 end, 2 minimise
+    int enduhrzeit1;      // end-time window start, minutes after midnight; -1 off
+    int enduhrzeit2;      // end-time window end, minutes after midnight; -1 off
+    bool enduhrzeite;     // end the program after the window ended the connection
+    unsigned long end;    // automatic end countdown in minutes
+    bool endhightraffic;  // inactivity below 2200 B/s instead of 800 B/s
+    bool endforce;        // countdown regardless of traffic
+    bool endverb;         // countdown ends the connection only
+    bool endstandby;      // end the program at standby
+    int endshutdown;      // 0 nothing, 1 shut down, 2 reboot after the program end
+    char cmd[3][300];     // user commands
+    int sms[3];           // remote-control entries: 0 unused, 1 SMS keyword, 2 call
+    bool smsring;         // an entry reacts to calls
+    char smsnr[3][30];    // number of each entry
+    char smskey[3][300];  // keyword of each entry, upper case
+    char smsc[30];        // SMS service centre
+    int ipcmod;           // permission bits of the frontend record, 0 default
+    int icon;             // tray icon style 1..6
+    int batt1;            // battery icon below this charge (percent)
+    int batt2;            // battery warning below this charge (percent)
+    char mod[256];        // switch letters of MOD=, indexed by the letter
+    char rem[300];        // free comment
+    // The header line (line 01) with the persistent counters.
+    bool headergueltig;   // header fields valid; header writes are refused before
+    char header2, header3; // letters at offsets 4 and 5, carried through
+    long headerv;         // data-volume counter in kB
+    long headervoffset;   // bytes not yet folded into headerv
+    long headert;         // online-time counter in minutes
+    long headert_alt;     // headert at the last header write
+    int headerday, headermon; // day and month of the last counter update
+    int headerx, headery; // window position read at start
+    int headerx_neu, headery_neu; // window position to write
+    int headerfefo;       // window form read at start (at least 1)
+    bool headerset;       // the header was read from an existing file
 };
 extern inidat_t inidat;
 #define MODUS(m) (inidat.mod[(unsigned char)(m)])
@@ -64,8 +126,26 @@ struct ps_hooks_t {
     bool (*startcheck)();
     // The program end; with true it does not return once the end has run.
     bool (*programmende)(bool erzwingen);
+    // A status text for the main window's line 1 and its mini form.
+    void (*statustext)(const char* text, const char* minitext);
+    // A message box; returns the answer.
+    int (*messagebox)(const char* title, const char* text, int mode, int icon);
+    // The splash screen: a code, and a text for the codes that show one.
+    void (*splash)(int code);
+    void (*splashtext)(const char* text);
+    // The main window's position (left unchanged when there is no window) and its form.
+    void (*windowposition)(int* x, int* y);
+    int (*windowform)();
 };
 extern ps_hooks_t ps_hooks;
+
+// Calls through the hooks that do nothing while a hook is not set.
+void ps_statustext(const char* text, const char* minitext);
+int ps_messagebox(const char* title, const char* text, int mode, int icon);
+void ps_splash(int code);
+void ps_splashtext(const char* text);
+void ps_windowposition(int* x, int* y);
+int ps_windowform();
 
 // Resets the record to the values a program start has before reading the ini file.
 void ps_resetinidat();

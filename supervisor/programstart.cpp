@@ -13,6 +13,7 @@
 #include "supervisor/warnings.h"
 #include "ui/gtkmain.h"
 #include "ui/mainwindow.h"
+#include "ui/messagebox.h"
 #include "ui/splash.h"
 
 #include <atomic>
@@ -171,6 +172,12 @@ void st_main(int argc, char** argv) {
     g_set_prgname("tandor");
     ps_hooks.startcheck = ia_startcheck;
     ps_hooks.programmende = programmende;
+    ps_hooks.statustext = cc_show1;
+    ps_hooks.messagebox = me_messageboxa;
+    ps_hooks.splash = cs_show;
+    ps_hooks.splashtext = cs_splashtext;
+    ps_hooks.windowposition = cc_getposition;
+    ps_hooks.windowform = [] { return fefo; };
     if (!gm_init(&argc, &argv)) {
         fprintf(stderr,
                 "tandor: no display: cannot open the X display%s%s. Start tandor inside "

@@ -15,3 +15,8 @@ void cc_show1(const char* text, const char* minitext);
 void cc_show2(const char* text, const char* minitext);
 // Destroys the windows at program end.
 void cc_quit();
+
+// The window form: 1 main window, 2 and 3 mini window forms, 4 icon only; 0 none yet.
+extern int fefo;
+// The main window's current position; leaves x and y unchanged while there is none.
+void cc_getposition(int* x, int* y);

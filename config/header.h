@@ -1,0 +1,27 @@
+// The header line (line 01 of the ini file) with the persistent volume and time
+// counters, the date of their last update, the window position and form, the function
+// and the hint code: read at start, composed for a full rewrite, rewritten in place.
+#pragma once
+
+// The 53-character line 01 of a full rewrite: the 37-character header and 16 reserved '0'.
+extern char headerdaten[63];
+// Manual counter resets requested by the configuration dialog (2 = reset).
+extern int configkbvreset;
+extern int configtreset;
+
+// Length of the composed header.
+constexpr int HD_LAENGE = 37;
+
+// Whether a line is a complete header line (digits, blanks and dashes where they belong).
+bool hd_valid(const char* zeile);
+// Reads the header of an existing file (its line 01) into inidat and sets headergueltig.
+void hd_read(const char* zeile);
+// A new file: the header defaults, headergueltig set.
+void hd_new();
+// With dat false: rewrites the header in place in the ini file when needed (only over a
+// complete header line). With dat true: composes it into headerdaten only.
+void iv_iniheaderwrite(bool dat);
+// The configuration program's line 01: the first 53 characters of the file as they are
+// now (zeile, may be shorter or empty), with the hint code and the dialog's manual resets
+// applied, into headerdaten.
+void hd_confighead(const char* zeile);
