@@ -1,0 +1,282 @@
+#include "config/header.h"
+
+#include "config/inifile.h"
+#include "core/helpers.h"
+#include "core/logging.h"
+#include "core/programstate.h"
+
+#include <cstdio>
+#include <cstring>
+
+char headerdaten[63] = "01 AAA000000000-0000000000000-00000000000000000000000";
+int configkbvreset = 0;
+int configtreset = 0;
+
+namespace {
+
+// Length of line 01 in a full rewrite: the header and 16 reserved '0'.
+constexpr int hd__ZEILE = 53;
+constexpr long hd__MAXV = 999999999L;
+constexpr long hd__MAXT = 599999L;
+constexpr int hd__MAXPOS = 9999;
+
+// The fixed layout of the header: what every position must hold.
+enum hd__art { HD_TEXT, HD_ZEICHEN, HD_ZIFFERN };
+struct hd__feld {
+    int offset;
+    int breite;
+    hd__art art;
+    const char* text; // HD_TEXT only
+};
+constexpr hd__feld hd__felder[] = {
+    {0, 3, HD_TEXT, "01 "},       {3, 1, HD_ZIFFERN, nullptr},  {4, 1, HD_ZEICHEN, nullptr},
+    {5, 1, HD_ZEICHEN, nullptr},  {6, 9, HD_ZIFFERN, nullptr},  {15, 1, HD_TEXT, "-"},
+    {16, 4, HD_ZIFFERN, nullptr}, {20, 4, HD_ZIFFERN, nullptr}, {24, 2, HD_ZIFFERN, nullptr},
+    {26, 2, HD_ZIFFERN, nullptr}, {28, 1, HD_ZIFFERN, nullptr}, {29, 1, HD_TEXT, "-"},
+    {30, 1, HD_ZIFFERN, nullptr}, {31, 6, HD_ZIFFERN, nullptr},
+};
+
+bool hd__ziffer(char c) {
+    return c >= '0' && c <= '9';
+}
+bool hd__alnum(char c) {
+    return hd__ziffer(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+char hd__upper(char c) {
+    return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
+}
+
+bool hd__feldgueltig(const char* z, const hd__feld& f) {
+    for (int i = 0; i < f.breite; i++) {
+        char c = z[f.offset + i];
+        bool ok = f.art == HD_TEXT      ? c == f.text[i]
+                  : f.art == HD_ZEICHEN ? hd__alnum(c)
+                                        : hd__ziffer(c);
+        if (!ok) return false;
+    }
+    return true;
+}
+
+// Copies the first n characters of a line (up to its end) into a NUL-padded buffer, so
+// that a short line reads as missing fields instead of running past its end.
+void hd__zeilekopie(const char* zeile, char* h, int n) {
+    memset(h, 0, (size_t)n + 1);
+    for (int i = 0; zeile && i < n && zeile[i] && zeile[i] != '\r' && zeile[i] != '\n'; i++)
+        h[i] = zeile[i];
+}
+
+// A numeric field digit by digit; any character that is not a digit makes it 0.
+long hd__zahl(const char* h, int offset, int breite) {
+    long v = 0;
+    for (int i = 0; i < breite; i++) {
+        char c = h[offset + i];
+        if (!hd__ziffer(c)) return 0;
+        v = v * 10 + (c - '0');
+    }
+    return v;
+}
+
+// 0 stands for "never updated"; other values are held to the calendar.
+int hd__tag(long v) {
+    return v == 0 ? 0 : (int)bereichl(v, 1, 31);
+}
+int hd__monat(long v) {
+    return v == 0 ? 0 : (int)bereichl(v, 1, 12);
+}
+char hd__buchstabe(char c) {
+    return hd__alnum(c) ? hd__upper(c) : 'A';
+}
+
+// The window form to store: the window's current one where there is a window and this is
+// the connection process, else the one read at start.
+int hd__form(int fefo) {
+    int f = fefo != 0 && inidat.funktion != FUNKTION_CONFIG ? fefo : inidat.headerfefo;
+    return bereich(f, 1, 4);
+}
+
+// Composes the 37 header characters from inidat into out; counters beyond their field
+// width restart at 0.
+bool hd__compose(char (&out)[HD_LAENGE + 1], int fefo) {
+    if (inidat.headerv > hd__MAXV || inidat.headerv < 0) inidat.headerv = 0;
+    if (inidat.headert > hd__MAXT || inidat.headert < 0) inidat.headert = 0;
+    inidat.headerx_neu = bereich(inidat.headerx_neu, 0, hd__MAXPOS);
+    inidat.headery_neu = bereich(inidat.headery_neu, 0, hd__MAXPOS);
+    int f = inidat.funktion;
+    char funktionziffer = f >= 0 && f <= 9 ? (char)('0' + f) : '0';
+    char hk = hd__ziffer(inidat.hinweisk) ? inidat.hinweisk : '0';
+    char buf[64];
+    int n = snprintf(buf, sizeof buf, "01 %c%c%c%09li-%04i%04i%02i%02i%c-%c%06li", funktionziffer,
+                     hd__buchstabe(inidat.header2), hd__buchstabe(inidat.header3), inidat.headerv,
+                     inidat.headerx_neu, inidat.headery_neu, hd__tag(inidat.headerday),
+                     hd__monat(inidat.headermon), (char)('0' + hd__form(fefo)), hk, inidat.headert);
+    if (n != HD_LAENGE || !hd_valid(buf)) {
+        lo_slog("Header: Zusammensetzung fehlerhaft: %s\n", buf, -1);
+        return false;
+    }
+    memcpy(out, buf, HD_LAENGE + 1);
+    return true;
+}
+
+// Makes a line 01 found in the file a complete header: fixed characters put back, a
+// letter that is none becomes 'A', a numeric field holding a non-digit becomes zeros (as
+// the reader would take it), so that the connection process can always write over it.
+void hd__repair(char* h) {
+    for (const hd__feld& f : hd__felder) {
+        if (hd__feldgueltig(h, f)) continue;
+        for (int i = 0; i < f.breite; i++)
+            h[f.offset + i] = f.art == HD_TEXT ? f.text[i] : f.art == HD_ZEICHEN ? 'A' : '0';
+    }
+    for (int i = HD_LAENGE; i < hd__ZEILE; i++)
+        if (!hd__ziffer(h[i])) h[i] = '0';
+}
+
+} // namespace
+
+bool hd_valid(const char* zeile) {
+    if (!zeile) return false;
+    char h[HD_LAENGE + 1];
+    hd__zeilekopie(zeile, h, HD_LAENGE);
+    for (const hd__feld& f : hd__felder)
+        if (!hd__feldgueltig(h, f)) return false;
+    return true;
+}
+
+void hd_read(const char* zeile) {
+    char h[HD_LAENGE + 1];
+    hd__zeilekopie(zeile, h, HD_LAENGE);
+    if (inidat.funktion == 0 && h[3] >= '1' && h[3] <= '9') inidat.funktion = h[3] - '0';
+    inidat.header2 = hd__buchstabe(h[4]);
+    inidat.header3 = hd__buchstabe(h[5]);
+    inidat.headerv = hd__zahl(h, 6, 9);
+    inidat.headerday = hd__tag(hd__zahl(h, 24, 2));
+    inidat.headermon = hd__monat(hd__zahl(h, 26, 2));
+    inidat.headerfefo = bereich((int)hd__zahl(h, 28, 1), 1, 4);
+    inidat.hinweisk = hd__ziffer(h[30]) ? h[30] : '0';
+    inidat.headert = inidat.headert_alt = hd__zahl(h, 31, 6);
+    if (hd__ziffer(h[16]) && hd__ziffer(h[20])) {
+        inidat.headerx = (int)hd__zahl(h, 16, 4);
+        inidat.headery = (int)hd__zahl(h, 20, 4);
+    }
+    inidat.headerx_neu = inidat.headerx;
+    inidat.headery_neu = inidat.headery;
+    inidat.headerset = true;
+    inidat.headergueltig = true;
+    lo_slogx("INI-Datei inidat.headerday gelesen: %s%li\n", "", inidat.headerday);
+    lo_slogx("INI-Datei inidat.headermon gelesen: %s%li\n", "", inidat.headermon);
+}
+
+void hd_new() {
+    inidat.header2 = inidat.header3 = 'A';
+    inidat.headerv = 0;
+    inidat.headervoffset = 999;
+    inidat.headert = inidat.headert_alt = 0;
+    inidat.headerday = inidat.headermon = 0;
+    inidat.headerx = inidat.headery = 0;
+    inidat.headerx_neu = inidat.headery_neu = 0;
+    if (inidat.headerfefo < 1) inidat.headerfefo = 1;
+    inidat.headerset = false;
+    inidat.headergueltig = true;
+}
+
+void iv_iniheaderwrite(bool dat) {
+    if (inidat.funktion >= FUNKTION_CONTROL) return; // only the connection process writes
+    if (!inidat.headergueltig) {
+        lo_slogx("Header noch nicht g" U8ue "ltig.\n", "", -1);
+        return;
+    }
+    inidat.headerx_neu = inidat.headerx;
+    inidat.headery_neu = inidat.headery;
+    ps_windowposition(&inidat.headerx_neu, &inidat.headery_neu);
+    int fefo = ps_windowform();
+    if (!dat) {
+        bool fenstergleich =
+            (inidat.headerx_neu == inidat.headerx && inidat.headery_neu == inidat.headery &&
+             inidat.headerfefo == hd__form(fefo)) ||
+            inidat.headerx_neu < 0 || inidat.headery_neu < 0;
+        if (fenstergleich && inidat.day <= 0 && (inidat.dayt <= 0 || inidat.headervoffset <= 0)) {
+            lo_slog("Header schreiben nicht notwendig.\n", "", -1);
+            return;
+        }
+        lo_slog(_de ? "Header in INI-Datei soll neu geschrieben werden.\n"
+                    : "Header in INI-file is going to be rewritten.\n",
+                "", -1);
+        lo_slogx("Header: day=%s%li\n", "", inidat.day);
+        lo_slogx("Header: v=%s%li\n", "", inidat.headerv);
+        lo_slogx("Header: o=%s%li\n", "", inidat.headervoffset);
+        // Whole kB go into the counter; the remainder is rounded by restarting the offset
+        // at 750, so the next kB is complete after 250 further bytes.
+        if (inidat.day > 0 && inidat.headervoffset > 0) {
+            inidat.headerv += inidat.headervoffset / 1000;
+            inidat.headervoffset = 750;
+        }
+        if (!iv_iniopen("r+t")) {
+            lo_slog("Header: Datei nicht ge" U8oe "ffnet.\n", "", -1);
+            return;
+        }
+    }
+    struct hd__schliessen {
+        bool offen;
+        ~hd__schliessen() {
+            if (offen) iv_iniclose();
+        }
+    } schliessen{!dat};
+    FILE* f = dat ? nullptr : iv_inifile();
+    if (!dat) {
+        // Only a complete header is overwritten: anything else would put the counters
+        // into a foreign or damaged file.
+        char alt[HD_LAENGE + 1] = {};
+        size_t n = 0;
+        if (f && fseek(f, 0, SEEK_SET) == 0) n = fread(alt, 1, HD_LAENGE, f);
+        alt[n] = 0;
+        if (n != (size_t)HD_LAENGE || !hd_valid(alt)) {
+            lo_slog("Header: keine g" U8ue "ltige Kopfzeile in der Datei, nicht geschrieben.\n", "",
+                    -1);
+            return;
+        }
+    }
+    char kopf[HD_LAENGE + 1];
+    if (!hd__compose(kopf, fefo)) return;
+    memcpy(headerdaten, kopf, HD_LAENGE);
+    lo_slogx("Header: %s\n", kopf, -1);
+    if (!dat) {
+        bool ok = fseek(f, 0, SEEK_SET) == 0 && fwrite(kopf, 1, HD_LAENGE, f) == HD_LAENGE &&
+                  fflush(f) == 0;
+        if (!ok) {
+            lo_slog("Header: Schreiben fehlgeschlagen.\n", "", -1);
+            return;
+        }
+        msleepx(1000);
+        lo_slog(_de ? "Header in INI-Datei wurde neu geschrieben.\n"
+                    : "Header in INI-file has been rewritten.\n",
+                "", -1);
+    }
+    if (programmende_gewuenscht && inidat.funktion != FUNKTION_CONFIG && fefo != 0)
+        inidat.headerfefo = bereich(fefo, 1, 4);
+    inidat.headert_alt = inidat.headert;
+}
+
+void hd_confighead(const char* zeile) {
+    char h[hd__ZEILE + 1];
+    memset(h, '0', hd__ZEILE);
+    memcpy(h, "01 AAA", 6);
+    h[hd__ZEILE] = 0;
+    for (int i = 0; zeile && i < hd__ZEILE && zeile[i] && zeile[i] != '\r' && zeile[i] != '\n'; i++)
+        h[i] = zeile[i];
+    hd__repair(h);
+    if (hd__ziffer(inidat.hinweisk)) h[30] = inidat.hinweisk;
+    if (configkbvreset == 2) {
+        memset(h + 6, '0', 9);
+        lo_vlog("%s %s\n",
+                _de ? "Datenvolumenz" U8ae "hler manuell zur" U8ue "ckgesetzt."
+                    : "Data volume counter has been reset manually.",
+                -1);
+    }
+    if (configtreset == 2) {
+        memset(h + 31, '0', 6);
+        lo_vlog("%s %s\n",
+                _de ? "Onlinezeit-Z" U8ae "hler manuell zur" U8ue "ckgesetzt."
+                    : "Online time counter has been reset manually.",
+                -1);
+    }
+    strMcpy(headerdaten, h);
+}
