@@ -10,7 +10,7 @@ bash scripts/setup.sh || exit 1
 dir=$(bash scripts/build.sh normal) || exit 1
 work=$(mktemp -d /tmp/tandor-run-XXXXXX)
 echo "run: working directory $work"
-args=("DIR=$work" "COM=NONE" "MOD=P")
+args=("CONN" "DIR=$work" "COM=NONE" "MOD=P")
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   exec "$dir/tandor" "${args[@]}"
