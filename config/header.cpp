@@ -20,8 +20,9 @@ constexpr long hd__MAXV = 999999999L;
 constexpr long hd__MAXT = 599999L;
 constexpr int hd__MAXPOS = 9999;
 
-// The fixed layout of the header: what every position must hold.
-enum hd__art { HD_TEXT, HD_ZEICHEN, HD_ZIFFERN };
+// The fixed layout of the header: what every position must hold. The function position
+// holds a digit, or the 'A' of the initial line that no connection program has written yet.
+enum hd__art { HD_TEXT, HD_FUNKTION, HD_ZEICHEN, HD_ZIFFERN };
 struct hd__feld {
     int offset;
     int breite;
@@ -29,7 +30,7 @@ struct hd__feld {
     const char* text; // HD_TEXT only
 };
 constexpr hd__feld hd__felder[] = {
-    {0, 3, HD_TEXT, "01 "},       {3, 1, HD_ZIFFERN, nullptr},  {4, 1, HD_ZEICHEN, nullptr},
+    {0, 3, HD_TEXT, "01 "},       {3, 1, HD_FUNKTION, nullptr}, {4, 1, HD_ZEICHEN, nullptr},
     {5, 1, HD_ZEICHEN, nullptr},  {6, 9, HD_ZIFFERN, nullptr},  {15, 1, HD_TEXT, "-"},
     {16, 4, HD_ZIFFERN, nullptr}, {20, 4, HD_ZIFFERN, nullptr}, {24, 2, HD_ZIFFERN, nullptr},
     {26, 2, HD_ZIFFERN, nullptr}, {28, 1, HD_ZIFFERN, nullptr}, {29, 1, HD_TEXT, "-"},
@@ -49,9 +50,21 @@ char hd__upper(char c) {
 bool hd__feldgueltig(const char* z, const hd__feld& f) {
     for (int i = 0; i < f.breite; i++) {
         char c = z[f.offset + i];
-        bool ok = f.art == HD_TEXT      ? c == f.text[i]
-                  : f.art == HD_ZEICHEN ? hd__alnum(c)
-                                        : hd__ziffer(c);
+        bool ok = false;
+        switch (f.art) {
+        case HD_TEXT:
+            ok = c == f.text[i];
+            break;
+        case HD_FUNKTION:
+            ok = hd__ziffer(c) || c == 'A';
+            break;
+        case HD_ZEICHEN:
+            ok = hd__alnum(c);
+            break;
+        case HD_ZIFFERN:
+            ok = hd__ziffer(c);
+            break;
+        }
         if (!ok) return false;
     }
     return true;
