@@ -52,14 +52,6 @@ class Profiles : public ::testing::Test {
     }
 };
 
-TEST_F(Profiles, ReadSelectsTheNamedIniFileAndItsConnectionLog) {
-    ts_writefile("profile.ini", "INI=Arbeit.INI");
-    pf_read();
-    EXPECT_STREQ(inidatei, "Arbeit.INI");
-    EXPECT_STREQ(inititel, "Arbeit");
-    EXPECT_STREQ(connlogdatei, "connlog_Arbeit.txt");
-}
-
 TEST_F(Profiles, ReadLineForms) {
     struct {
         const char* inhalt;
@@ -67,6 +59,7 @@ TEST_F(Profiles, ReadLineForms) {
         const char* inititel;
         const char* connlog;
     } faelle[] = {
+        {"INI=Arbeit.INI", "Arbeit.INI", "Arbeit", "connlog_Arbeit.txt"},
         {"  12ini=privat.ini\r\n", "privat.ini", "privat", "connlog_privat.txt"},
         {"INI=a.ini\nINI=b.ini\n", "b.ini", "b", "connlog_b.txt"}, // the last line wins
         {"INI=a.ini\n# INI=b.ini\nXINI=c.ini\n", "a.ini", "a", "connlog_a.txt"},
