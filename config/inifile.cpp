@@ -1,10 +1,15 @@
 #include "config/inifile.h"
 
+#include "config/header.h"
+#include "config/inikeys.h"
+#include "config/profiles.h"
+#include "config/programname.h"
 #include "core/helpers.h"
 #include "core/logging.h"
 #include "core/programstate.h"
 #include "core/system.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -37,10 +42,14 @@ int iv__lockfd = -1;          // the lock file, locked while iv__tiefe > 0
 
 FILE* iv__fii = nullptr;
 char iv__modus[8] = "";
+bool iv__profilgelesen = false;
 
-void iv__lockname(char* name, size_t len) { snprintf(name, len, "%s.lock", inidatei); }
+void iv__lockname(char* name, size_t len) {
+    snprintf(name, len, "%s.lock", inidatei);
+}
 
 // Takes the lock; waits up to ms for another process, giving up early at program end.
+// The wait is for another process, so it runs on real time, not on the program clock.
 bool iv__lock(long ms) {
     if (iv__tiefe > 0 && iv__besitzer == std::this_thread::get_id()) {
         iv__tiefe++;
@@ -63,7 +72,7 @@ bool iv__lock(long ms) {
                 iv__mutex.unlock();
                 return false;
             }
-            sy_sleepms(20);
+            usleep(20000);
             gewartet += 20;
         }
     }
@@ -90,9 +99,137 @@ void iv__gesperrt() {
                   _de ? " INI-Datei_gesperrt." : " INI file_is locked.");
 }
 
+// Removes the line end (LF and a CR before it) in place.
+void iv__zeilenende(char* z) {
+    size_t l = strlen(z);
+    while (l > 0 && (z[l - 1] == '\n' || z[l - 1] == '\r'))
+        z[--l] = 0;
+}
+
+// Lines 2 to 4 may redirect the whole configuration to another directory.
+bool iv__dirumleitung(char* ziel, size_t len) {
+    FILE* f = iv_inifile();
+    if (!f) return false;
+    char zeile[1180];
+    rewind(f);
+    for (int n = 1; n <= 4 && fgets(zeile, sizeof zeile, f); n++) {
+        if (n == 1) continue;
+        char* d = strstr(zeile, "DIR=");
+        if (!d) d = strstr(zeile, "dir=");
+        if (!d) continue;
+        d += 4;
+        while (*d == ' ' || *d == '\t' || *d == '"')
+            d++;
+        size_t l = strlen(d);
+        while (l > 0 && strchr(" \t\"\\/\r\n", d[l - 1]))
+            d[--l] = 0;
+        if (!*d) continue;
+        strmcpy(ziel, d, len);
+        return true;
+    }
+    return false;
+}
+
+void iv__dirwechsel(const char* ziel) {
+    lo_slog("INI file: DIR=%s\n", ziel, -1);
+    char ziel_ini[400];
+    snprintf(ziel_ini, sizeof ziel_ini, "%s/%s", ziel, inidatei);
+    if (!file_exists(ziel_ini)) {
+        dir_create(ziel);
+        file_makerw(ziel, 0);
+        file_copy(inidatei, ziel_ini, true);
+        file_makerw(ziel_ini, 0);
+        char ziel_s[400];
+        snprintf(ziel_s, sizeof ziel_s, "%s/%s", ziel, settingsdatei);
+        if (file_exists(settingsdatei) && !file_exists(ziel_s))
+            file_copy(settingsdatei, ziel_s, true);
+    }
+    if (chdir(ziel) != 0) {
+        ps_statustext("* DIR= Fehler/Error.", "* DIR= Fehler/Error.");
+        msleepx(4000);
+        return;
+    }
+    _inidatneu = true;
+}
+
+// 1 the file exists (first character '0' or '1'), 0 it counts as new (missing, empty or
+// foreign), -1 it exists but cannot be read: never run on defaults nor overwrite it then.
+int iv__existenz() {
+    int fd = open(inidatei, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return 0;
+        lo_slog("!INI file cannot be read: %s\n", strerror(errno), -1);
+        return -1;
+    }
+    char c = 0;
+    ssize_t n = read(fd, &c, 1);
+    int fehler = errno;
+    close(fd);
+    if (n < 0) {
+        lo_slog("!INI file cannot be read: %s\n", strerror(fehler), -1);
+        return -1;
+    }
+    return n == 1 && (c == '0' || c == '1') ? 1 : 0;
+}
+
+// With the switch P the service log gets the file's lines, a PIN masked.
+void iv__servicelogdump() {
+    if (!MODUS('P') || inidat.funktion == FUNKTION_CONTROL) return;
+    lo_slog(
+        _de ? "--------------------------------------------------\n\n    %s  tandor gestartet.\n"
+            : "--------------------------------------------------\n\n    %s  tandor started.\n",
+        datumzeit(), -1);
+    lo_slog(_de ? "Program version %s\n    --- tandor.ini Anfang\n"
+                : "Program version %s\n    --- tandor.ini start\n",
+            "0.5", -1);
+    if (iv_iniopen("rt")) {
+        char zeile[1180];
+        rewind(iv_inifile());
+        while (fgets(zeile, sizeof zeile, iv_inifile())) {
+            iv__zeilenende(zeile);
+            size_t l = strlen(zeile);
+            if (zeile[0] == '*' || l < 4) continue;
+            if (l <= 5 && isdigit((unsigned char)zeile[0]) && isdigit((unsigned char)zeile[1]))
+                continue;
+            const char* p = zeile;
+            while (isdigit((unsigned char)*p) || *p == ' ')
+                p++;
+            if (memicmp(p, "PIN", 3) == 0) {
+                const char* w = strchr(p, '=');
+                if (w && strlen(w + 1) > 2) {
+                    char maskiert[40];
+                    snprintf(maskiert, sizeof maskiert, "%.*sxxxx", (int)(w + 1 - zeile), zeile);
+                    lo_slog("--- %s\n", maskiert, -1);
+                    continue;
+                }
+            }
+            lo_slog("--- %s\n", zeile, -1);
+        }
+        iv_iniclose();
+    }
+    lo_slog(_de ? "--- tandor.ini Ende\n" : "--- tandor.ini end\n", "", -1);
+}
+
+// Waits the start delay, counting down in the status line.
+void iv__startverzoegerung() {
+    unsigned long sekunden = ruhestatus == 4 ? inidat.resumedelay : inidat.startdelay;
+    for (unsigned long i = sekunden; i > 0 && !programmende_gewuenscht; i--) {
+        char text[60], mini[60];
+        snprintf(text, sizeof text, _de ? " Start in %lu Sekunden." : " Start in %lu seconds.", i);
+        snprintf(mini, sizeof mini, " Start in_%lus.", i);
+        ps_statustext(text, mini);
+        if (msleepx(1000)) break;
+    }
+    if (sekunden) ps_statustext(" Start.", " Start.");
+}
+
 } // namespace
 
 bool iv_iniopen(const char* modus) {
+    if (!iv__profilgelesen) {
+        iv__profilgelesen = true;
+        pf_read();
+    }
     bool schreiben = strchr(modus, 'w') || strchr(modus, '+');
     if (iv__fii && iv__besitzer == std::this_thread::get_id()) {
         if (strcmp(iv__modus, modus) == 0) return true;
@@ -126,25 +263,173 @@ void iv_iniclose() {
     iv__unlock();
 }
 
-FILE* iv_inifile() { return iv__besitzer == std::this_thread::get_id() ? iv__fii : nullptr; }
+FILE* iv_inifile() {
+    return iv__besitzer == std::this_thread::get_id() ? iv__fii : nullptr;
+}
 
-
-// Until the keys are read: the arguments MOD= switch the logs; the start check runs.
-int iv_iniparse() {
-    int funktion = inidat.funktion;
-    ps_resetinidat();
-    inidat.funktion = funktion;
-    for (int i = 1; i < _argc && _argv; i++) {
-        const char* a = _argv[i];
-        if (!a || memicmp(a, "MOD=", 4) != 0) continue;
-        memset(inidat.mod, 0, sizeof inidat.mod);
-        for (const char* p = a + 4; *p; p++)
-            if (isalnum((unsigned char)*p)) inidat.mod[(unsigned char)*p] = 1;
+bool iv_iniwrite() {
+    if (!iv__lock(8000)) {
+        iv__gesperrt();
+        return false;
     }
-    if ((funktion < 40 || funktion == FUNKTION_CONFIG) && ps_hooks.startcheck &&
+    if (inidat.funktion == FUNKTION_CONFIG) {
+        // The header as it is in the file now, so that counters a running connection
+        // program advanced meanwhile are kept.
+        char kopf[64] = "";
+        FILE* alt = fopen(inidatei, "r");
+        if (alt) {
+            if (!fgets(kopf, sizeof kopf, alt)) kopf[0] = 0;
+            fclose(alt);
+        }
+        iv__zeilenende(kopf);
+        hd_confighead(kopf);
+    } else {
+        iv_iniheaderwrite(true);
+    }
+    char tmp[80];
+    snprintf(tmp, sizeof tmp, "%s.tmpXXXXXX", inidatei);
+    int fd = mkstemp(tmp);
+    bool ok = fd >= 0;
+    if (ok) {
+        fchmod(fd, 0600);
+        FILE* f = fdopen(fd, "w");
+        if (!f) {
+            close(fd);
+            ok = false;
+        } else {
+            ok = fprintf(f, "%.53s\n", headerdaten) > 0 && ik_write(f);
+            ok = fflush(f) == 0 && ok;
+            ok = fsync(fileno(f)) == 0 && ok;
+            ok = fclose(f) == 0 && ok;
+        }
+        if (ok) ok = rename(tmp, inidatei) == 0;
+        if (!ok) unlink(tmp);
+    }
+    if (ok) {
+        // The rename itself must reach the disk too.
+        int dfd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dfd >= 0) {
+            fsync(dfd);
+            close(dfd);
+        }
+        lo_slog(_de ? "INI-Datei wurde neu geschrieben.\n" : "The INI file hase been rewritten.\n",
+                "", -1);
+    } else {
+        lo_slog("!INI file could not be written: %s\n", strerror(errno), -1);
+    }
+    iv__unlock();
+    return ok;
+}
+
+int iv_iniparse() {
+    inidatgueltig = false;
+    int funktion_start = inidat.funktion;
+    ps_resetinidat();
+    _inidatneu = false;
+
+    // Program name and arguments.
+    int erstes = 1;
+    int funktion = pn_programmname(_argc, _argv, &erstes);
+    bool unbekannt = funktion < 0;
+    if (funktion_start != 0) funktion = funktion_start; // CONTROL, PROFILE, removal by main
+    inidat.funktion = funktion < 0 ? 0 : funktion;
+
+    // Single instance.
+    if ((inidat.funktion < 40 || inidat.funktion == FUNKTION_CONFIG) && ps_hooks.startcheck &&
         !ps_hooks.startcheck())
         return -1;
-    if (inidat.funktion == 0) inidat.funktion = 9;
+
+    // Redirection to another directory by DIR= in lines 2 to 4.
+    if (iv__existenz() == 1 && iv_iniopen("rt")) {
+        char ziel[300];
+        bool umleiten = iv__dirumleitung(ziel, sizeof ziel);
+        iv_iniclose();
+        if (umleiten) iv__dirwechsel(ziel);
+    }
+
+    int existenz = iv__existenz();
+    if (existenz < 0) {
+        iv__gesperrt();
+        ps_messagebox("tandor   Datei gesperrt / file locked",
+                      _de ? "Die Konfigurationsdatei konnte nicht gelesen werden.  "
+                          : "The configuration file could not be read.  ",
+                      0, 0);
+        return -1;
+    }
+
+    ik_lesen_t st = {};
+    if (existenz == 0) {
+        // A new file: the header defaults, switch O, written without reading keys.
+        hd_new();
+        inidat.mod[(unsigned char)'O'] = 1;
+        _inidatneu = true;
+        if (inidat.funktion == 0) {
+            inidat.hinweisk = '1';
+            strMcpy(inidat.hinweis, _de ? "Ggf. Zeilen PIN und APN ergänzen (siehe unten)!"
+                                        : "If necessary, complete lines PIN and APN (see below)!");
+        }
+    } else if (iv_iniopen("rt")) {
+        char zeile[1180];
+        FILE* f = iv_inifile();
+        rewind(f);
+        if (fgets(zeile, sizeof zeile, f)) {
+            iv__zeilenende(zeile);
+            hd_read(zeile);
+        }
+        while (fgets(zeile, sizeof zeile, f)) {
+            size_t l = strlen(zeile);
+            if (l > 0 && zeile[l - 1] != '\n' && !feof(f)) {
+                // A line longer than the buffer: its rest is skipped, not read as a line.
+                int c;
+                while ((c = fgetc(f)) != EOF && c != '\n') {
+                }
+            }
+            ik_line(zeile, &st);
+        }
+        iv_iniclose();
+    } else {
+        return -1;
+    }
+    // The arguments that were not the program name, as further lines.
+    for (int i = erstes; i < _argc; i++) {
+        if (!_argv[i] || !_argv[i][0] || pn_startkeyword(_argv[i]) ||
+            memicmp(_argv[i], "DIR=", 4) == 0)
+            continue;
+        lo_slog(_de ? "* Übergabeparameter: %s\n" : "* Program parameter: %s\n", _argv[i], -1);
+        char zeile[1180];
+        strMcpy(zeile, _argv[i]);
+        ik_line(zeile, &st);
+    }
+    ik_finish(&st);
+    if (st.neu) _inidatneu = true;
+    if (inidat.day == 0) inidat.headerv = 0;
+    if (inidat.dayt == 0) inidat.headert = 0;
+
+    iv__servicelogdump();
+    if (inidat.funktion < 40) iv__startverzoegerung();
+    if (inidat.funktion == 0 && existenz == 1) inidat.funktion = 9;
+
+    if ((_inidatneu || inidat.hinweis[0] || st.writeexit) && inidat.funktion != FUNKTION_CONTROL) {
+        bool geschrieben = iv_iniwrite();
+        if (geschrieben && inidat.funktion != FUNKTION_CONFIG) {
+            iv_iniheaderwrite(false);
+            inidat.headerx = 9999;
+        }
+        if (!geschrieben && inidat.funktion >= 40) {
+            char text[200];
+            snprintf(text, sizeof text,
+                     _de ? "Die Konfigurationsdatei \"%s\"  \nkonnte nicht geschrieben werden.  "
+                         : "The configuration file \"%s\"  \ncould not be written.  ",
+                     inidatei);
+            ps_messagebox("tandor   Datei gesperrt / file locked", text, 0, 0);
+            return -1;
+        }
+    }
     inidatgueltig = true;
+    if (st.writeexit) return 2;
+    if (unbekannt || inidat.hinweis[0]) {
+        if (inidat.funktion < 40) inidat.funktion = 0;
+        return 1;
+    }
     return 0;
 }

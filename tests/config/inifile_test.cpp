@@ -1,0 +1,208 @@
+// The ini file as a whole: reading with the header, arguments as lines, the rewrite that
+// never leaves a broken file, the lock between processes, and files that cannot be read.
+#include "config/header.h"
+#include "config/inifile.h"
+#include "core/helpers.h"
+#include "core/logging.h"
+#include "core/programstate.h"
+#include "core/system.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <random>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+struct IniFile : ::testing::Test {
+    std::string dir = ts_scratchdir();
+    std::vector<std::string> args;
+    std::vector<char*> argv;
+    void SetUp() override {
+        ASSERT_EQ(chdir(dir.c_str()), 0);
+        setenv("TZ", "UTC", 1);
+        tzset();
+        sy_setclock(SY_CLOCK_AUTO, 1350633909);
+        ps_hooks = {};
+        inidat.funktion = 0;
+        start({"CONN"});
+    }
+    void start(std::vector<std::string> a) {
+        args = a;
+        argv.clear();
+        for (auto& s : args)
+            argv.push_back(s.data());
+        argv.push_back(nullptr);
+        _argc = (int)args.size();
+        _argv = argv.data();
+        inidat.funktion = 0;
+    }
+    std::string ini() { return ts_readfile(dir + "/tandor.ini"); }
+};
+
+const char* kopf = "01 9AA000001234-0010002019109-0000077000000000000000000\n";
+
+TEST_F(IniFile, HandWrittenFileIsReadAndNormalised) {
+    ts_writefile("tandor.ini", std::string(kopf) + "apn = internet.example\r\n"
+                                                   "MOD=PM\n"
+                                                   "DAY=01;01\n"
+                                                   "pin=1234\n");
+    EXPECT_EQ(iv_iniparse(), 0);
+    EXPECT_EQ(inidat.funktion, 9);
+    EXPECT_STREQ(inidat.apn, "internet.example");
+    EXPECT_STREQ(inidat.pin, "1234");
+    EXPECT_EQ(inidat.headerv, 1234);
+    EXPECT_EQ(inidat.headert, 77);
+    EXPECT_TRUE(MODUS('P'));
+    std::string neu = ini();
+    EXPECT_EQ(neu.compare(0, 6, "01 9AA"), 0) << neu.substr(0, 60);
+    EXPECT_NE(neu.find("\n13 APN=internet.example\n"), std::string::npos);
+    EXPECT_EQ(neu.find("1234\n"), std::string::npos) << "PIN written in clear";
+    // Read again: same record, no further rewrite.
+    struct stat a, b;
+    stat("tandor.ini", &a);
+    start({"CONN"});
+    EXPECT_EQ(iv_iniparse(), 0);
+    stat("tandor.ini", &b);
+    EXPECT_EQ(a.st_ino, b.st_ino);
+    EXPECT_STREQ(inidat.pin, "1234");
+    EXPECT_EQ(ini(), neu);
+}
+
+TEST_F(IniFile, ArgumentsAreReadAsLinesAndIniWriteExitReturnsTwo) {
+    ts_writefile("tandor.ini", std::string(kopf) + "APN=a\n");
+    start({"tandor", "CONN", "NOSPLASH", "APN=b", "INIWRITEEXIT"});
+    EXPECT_EQ(iv_iniparse(), 2);
+    EXPECT_STREQ(inidat.apn, "b");
+    EXPECT_NE(ini().find("\n13 APN=b\n"), std::string::npos);
+}
+
+TEST_F(IniFile, KeywordsAndIniLinesAreNoProgramName) {
+    ts_writefile("tandor.ini", std::string(kopf));
+    start({"/usr/bin/tandor", "NOSPLASH", "APN=x"});
+    EXPECT_EQ(iv_iniparse(), 0);
+    EXPECT_STREQ(inidat.programm, "tandor");
+    EXPECT_EQ(inidat.funktion, 9);
+    EXPECT_STREQ(inidat.apn, "x");
+    start({"/x/tandor", "umtsgprs"});
+    EXPECT_EQ(iv_iniparse(), 0);
+    EXPECT_EQ(inidat.funktion, 4);
+    start({"/x/Unknown"});
+    EXPECT_EQ(iv_iniparse(), 1); // a name without a function is incomplete
+}
+
+TEST_F(IniFile, NewFileIsCreatedWithDefaults) {
+    start({"GPRS"});
+    EXPECT_EQ(iv_iniparse(), 0);
+    EXPECT_EQ(inidat.funktion, 1);
+    std::string neu = ini();
+    ASSERT_GE(neu.size(), 54u);
+    EXPECT_EQ(neu.compare(0, 6, "01 1AA"), 0);
+    EXPECT_TRUE(hd_valid(neu.c_str()));
+    EXPECT_TRUE(MODUS('O'));
+    struct stat st;
+    ASSERT_EQ(stat("tandor.ini", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(IniFile, ForeignFileCountsAsNewButAnUnreadableOneIsNeverOverwritten) {
+    // A directory in place of the file cannot be read: the program ends, nothing is written.
+    ASSERT_EQ(mkdir("tandor.ini", 0700), 0);
+    EXPECT_EQ(iv_iniparse(), -1);
+    struct stat st;
+    ASSERT_EQ(stat("tandor.ini", &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    rmdir("tandor.ini");
+
+    // A file without permission, read by an ordinary user.
+    ts_writefile("tandor.ini", std::string(kopf) + "APN=geheim\n");
+    chmod("tandor.ini", 0);
+    chmod(dir.c_str(), 0777);
+    pid_t c = fork();
+    if (c == 0) {
+        if (getuid() == 0 && setuid(65534) != 0) _exit(3);
+        _exit(iv_iniparse() == -1 ? 0 : 1);
+    }
+    int status = ts_waitpid(c, 10000);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    chmod("tandor.ini", 0600);
+    EXPECT_EQ(ini(), std::string(kopf) + "APN=geheim\n");
+
+    // A file that does not start with 0 or 1 is a new installation.
+    ts_writefile("tandor.ini", " APN=a\n");
+    EXPECT_EQ(iv_iniparse(), 0);
+    EXPECT_EQ(ini().compare(0, 3, "01 "), 0);
+}
+
+TEST_F(IniFile, FailedRewriteLeavesTheOldFileWhole) {
+    ts_writefile("tandor.ini", std::string(kopf) + "APN=alt\nINIWRITE\n");
+    std::string alt = ini();
+    pid_t c = fork();
+    if (c == 0) {
+        // The disk is "full" after 200 bytes.
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit r = {200, 200};
+        setrlimit(RLIMIT_FSIZE, &r);
+        inidat.funktion = 0;
+        iv_iniparse();
+        _exit(0);
+    }
+    ts_waitpid(c, 10000);
+    EXPECT_EQ(ini(), alt);
+    // No temporary file is left behind.
+    EXPECT_EQ(system(("ls " + dir + " | grep -q tmp").c_str()) == 0, false);
+}
+
+TEST_F(IniFile, WaitingHeaderWriteLandsInTheRewrittenFile) {
+    start({"CONN"});
+    ts_writefile("tandor.ini", std::string(kopf) + "DAY=01\n");
+    ASSERT_EQ(iv_iniparse(), 0);
+    ASSERT_TRUE(iv_iniopen("rt"));
+    std::string go = dir + "/go";
+    int pid = ts_spawn({ts_helper("helper_inifile"), "header", dir, "424242", go});
+    ts_writefile(go, "");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // The helper waits for the lock while this process renames a new file into place.
+    strMcpy(inidat.rem, "neu geschrieben");
+    ASSERT_TRUE(iv_iniwrite());
+    iv_iniclose();
+    int status = ts_waitpid(pid, 30000);
+    ASSERT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    std::string neu = ini();
+    EXPECT_EQ(neu.substr(6, 9), "000424242") << neu.substr(0, 60);
+    EXPECT_NE(neu.find("\n43 REM=neu geschrieben\n"), std::string::npos);
+}
+
+TEST_F(IniFile, KilledWritersNeverBreakTheFileNorSetCountersBack) {
+    ts_writefile("tandor.ini", std::string(kopf) + "DAY=01;01\n");
+    ASSERT_EQ(iv_iniparse(), 0);
+    ASSERT_TRUE(iv_iniwrite());
+    int leser = ts_spawn({ts_helper("helper_inifile"), "reader", dir, "8"}, dir + "/reader.txt");
+    std::mt19937 zufall(4711);
+    auto ende = std::chrono::steady_clock::now() + std::chrono::seconds(6);
+    int kills = 0;
+    while (std::chrono::steady_clock::now() < ende) {
+        int schreiber = ts_spawn({ts_helper("helper_inifile"), "writer", dir}, "/dev/null");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 + zufall() % 180));
+        kill(schreiber, SIGKILL);
+        ts_waitpid(schreiber, 5000);
+        kills++;
+    }
+    int status = ts_waitpid(leser, 20000);
+    std::string bericht = ts_readfile(dir + "/reader.txt");
+    ASSERT_TRUE(status != -1 && WIFEXITED(status)) << bericht;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << bericht;
+    EXPECT_GT(kills, 10);
+    // The counters moved on.
+    EXPECT_GT(atol(ini().substr(6, 9).c_str()), 1234);
+    start({"CONN"});
+    EXPECT_EQ(iv_iniparse(), 0);
+}
+
+} // namespace

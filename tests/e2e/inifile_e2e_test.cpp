@@ -1,0 +1,105 @@
+// The real binary on a hand-written ini file, and two copies on one directory.
+#include "config/header.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+bool warteauf(const std::string& datei, const std::string& text, long ms) {
+    auto ende = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < ende) {
+        if (ts_readfile(datei).find(text) != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+int zaehle(const std::string& s, const std::string& teil) {
+    int n = 0;
+    for (size_t p = s.find(teil); p != std::string::npos; p = s.find(teil, p + 1))
+        n++;
+    return n;
+}
+
+struct IniRun : ::testing::Test {
+    std::string dir = ts_scratchdir();
+    void SetUp() override {
+        ASSERT_NE(getenv("DISPLAY"), nullptr) << "run through tests/harness.sh";
+    }
+    int starte(const std::string& instanz, std::vector<std::string> extra = {}) {
+        std::vector<std::string> argv = {TANDOR_BINARY,         "CONN",     "DIR=" + dir,
+                                         "INSTANCE=" + instanz, "NOSPLASH", "MUTE"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        return ts_spawn(argv, dir + "/stdout.txt");
+    }
+};
+
+TEST_F(IniRun, HandWrittenFileIsNormalisedOnceAndThenReadAsItIs) {
+    ts_writefile(dir + "/tandor.ini", "01 0AA000000500-0000000001101-0000012000000000000000000\n"
+                                      "mod = PM\n"
+                                      "APN=web.example\n"
+                                      "pin=1234\n"
+                                      "MAXT=90;2h;1d\n"
+                                      "BATT=10;30\n"
+                                      "icon=9\n"
+                                      "DAY=01\n"
+                                      "LAN=English\n");
+    int pid = starte("4", {"INIWRITEEXIT"});
+    int status = ts_waitpid(pid, 30000);
+    ASSERT_TRUE(status != -1 && WIFEXITED(status)) << ts_readfile(dir + "/stdout.txt");
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::string ini = ts_readfile(dir + "/tandor.ini");
+    EXPECT_TRUE(hd_valid(ini.c_str())) << ini.substr(0, 60);
+    EXPECT_EQ(ini.substr(6, 9), "000000500");
+    EXPECT_NE(ini.find("\n13 APN=web.example\n"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("\n22 MAXT=90min;2h;1d\n"), std::string::npos);
+    EXPECT_NE(ini.find("\n40 ICON=1\n"), std::string::npos);
+    EXPECT_NE(ini.find("\n41 BATT=30;10\n"), std::string::npos);
+    EXPECT_EQ(ini.find("=1234"), std::string::npos) << "PIN in clear";
+    struct stat vorher;
+    ASSERT_EQ(stat((dir + "/tandor.ini").c_str(), &vorher), 0);
+
+    pid = starte("4");
+    ASSERT_TRUE(warteauf(dir + "/servilog.txt", "Main thread: cycle started.", 20000));
+    kill(pid, SIGTERM);
+    status = ts_waitpid(pid, 30000);
+    EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    struct stat nachher;
+    ASSERT_EQ(stat((dir + "/tandor.ini").c_str(), &nachher), 0);
+    EXPECT_EQ(vorher.st_ino, nachher.st_ino) << "rewritten again";
+    EXPECT_EQ(zaehle(ts_readfile(dir + "/servilog.txt"), "The INI file hase been rewritten."), 1);
+}
+
+TEST_F(IniRun, TwoCopiesOnOneDirectoryLeaveOneRunningAndTheFileWhole) {
+    ts_writefile(dir + "/tandor.ini", "01 0AA000000000-0000000000001-0000000000000000000000000\n"
+                                      "MOD=P\nAPN=x\n");
+    int a = starte("3"), b = starte("3");
+    std::this_thread::sleep_for(std::chrono::seconds(12));
+    bool a_laeuft = ts_waitpid(a, 0) == -1, b_laeuft = ts_waitpid(b, 0) == -1;
+    EXPECT_NE(a_laeuft, b_laeuft) << "exactly one copy keeps running";
+    int c = starte("3");
+    int laeufer = a_laeuft ? a : b;
+    int status = ts_waitpid(laeufer, 30000);
+    EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << "not replaced";
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    EXPECT_EQ(ts_waitpid(c, 0), -1) << "the new copy runs";
+    std::string ini = ts_readfile(dir + "/tandor.ini");
+    EXPECT_TRUE(hd_valid(ini.c_str()));
+    EXPECT_NE(ini.find("\n43 REM="), std::string::npos);
+    kill(c, SIGTERM);
+    status = ts_waitpid(c, 30000);
+    EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    for (int p : {a, b})
+        if (ts_waitpid(p, 0) == -1) kill(p, SIGKILL);
+}
+
+} // namespace
