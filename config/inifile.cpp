@@ -369,7 +369,7 @@ int iv_iniparse() {
                                         : "If necessary, complete lines PIN and APN (see below)!");
         }
     } else if (iv_iniopen("rt")) {
-        char zeile[1180];
+        char zeile[1300]; // the longest line written (PASS=) is about 1213 characters
         FILE* f = iv_inifile();
         rewind(f);
         if (fgets(zeile, sizeof zeile, f)) {
@@ -379,10 +379,13 @@ int iv_iniparse() {
         while (fgets(zeile, sizeof zeile, f)) {
             size_t l = strlen(zeile);
             if (l > 0 && zeile[l - 1] != '\n' && !feof(f)) {
-                // A line longer than the buffer: its rest is skipped, not read as a line.
+                // A line longer than any the program writes is dropped whole: a cut value
+                // (a password, say) would silently read as another one.
                 int c;
                 while ((c = fgetc(f)) != EOF && c != '\n') {
                 }
+                lo_slog("INI file: line too long, ignored: %.40s\n", zeile, -1);
+                continue;
             }
             ik_line(zeile, &st);
         }

@@ -75,6 +75,26 @@ TEST_F(IniFile, HandWrittenFileIsReadAndNormalised) {
     EXPECT_EQ(ini(), neu);
 }
 
+TEST_F(IniFile, LongestSecretsSurviveARewrite) {
+    ts_writefile("tandor.ini", std::string(kopf));
+    ASSERT_EQ(iv_iniparse(), 0);
+    std::string name(299, 'n'), pass(299, 'p');
+    strMcpy(inidat.conname, name.c_str());
+    strMcpy(inidat.conpass, pass.c_str());
+    ASSERT_TRUE(iv_iniwrite());
+    EXPECT_EQ(ini().find(pass), std::string::npos);
+    start({"CONN"});
+    ASSERT_EQ(iv_iniparse(), 0);
+    EXPECT_EQ(std::string(inidat.conname), name);
+    EXPECT_EQ(std::string(inidat.conpass), pass);
+    // A line longer than any written one is dropped, not cut into another value.
+    ts_writefile("tandor.ini",
+                 std::string(kopf) + "APN=" + std::string(2000, 'a') + "\nAPN=kurz\n");
+    start({"CONN"});
+    ASSERT_EQ(iv_iniparse(), 0);
+    EXPECT_STREQ(inidat.apn, "kurz");
+}
+
 TEST_F(IniFile, ArgumentsAreReadAsLinesAndIniWriteExitReturnsTwo) {
     ts_writefile("tandor.ini", std::string(kopf) + "APN=a\n");
     start({"tandor", "CONN", "NOSPLASH", "APN=b", "INIWRITEEXIT"});
