@@ -399,7 +399,7 @@ int iv_iniparse() {
             memicmp(_argv[i], "DIR=", 4) == 0)
             continue;
         lo_slog(_de ? "* Übergabeparameter: %s\n" : "* Program parameter: %s\n", _argv[i], -1);
-        char zeile[1180];
+        char zeile[1300];
         strMcpy(zeile, _argv[i]);
         ik_line(zeile, &st);
     }
