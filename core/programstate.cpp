@@ -12,6 +12,33 @@ std::atomic<int> unterbrechung_gewuenscht{0};
 std::atomic<bool> shutdownerlaubt{false};
 std::atomic<bool> tonlos{false};
 
+std::atomic<bool> verbindenverboten{true};
+std::atomic<bool> verbindeneinmal{false};
+std::atomic<int> ba_gewuenscht{0};
+std::atomic<bool> prepaid_gewuenscht{false};
+std::atomic<int> prepaidaufladen_gewuenscht{0};
+std::atomic<bool> update_gewuenscht{false};
+std::atomic<unsigned long> onlinezeit{0};
+std::atomic<unsigned long> offlinezeit{0};
+std::atomic<unsigned long> offlinezeita{0};
+std::atomic<unsigned long> offlinezeitring{0};
+std::atomic<unsigned long> inaktivzeit{0};
+std::atomic<int> onlinezeit_vorher{-1};
+std::atomic<int> maxgrenze{0};
+char maxgrenzes[50];
+std::atomic<bool> netzfremd{false};
+std::atomic<int> homezonestatus{0};
+std::atomic<int> homezonezaehler{0};
+std::atomic<int> akkufuellstand{0};
+std::atomic<int> geraet{0};
+std::atomic<bool> linksys{false};
+std::atomic<bool> novatelu740{false}, novateldll{false};
+std::atomic<bool> cm__singleport{false};
+std::atomic<int> comzeit{100};
+std::atomic<int> inicounterglobal{0};
+char prepaids[300];
+std::atomic<bool> shutdowninteractionkeyvalid{false};
+
 int _argc = 0;
 char** _argv = nullptr;
 bool ubuntusysdir = false;
@@ -42,7 +69,9 @@ void ps_splashtext(const char* text) {
 void ps_windowposition(int* x, int* y) {
     if (ps_hooks.windowposition) ps_hooks.windowposition(x, y);
 }
-int ps_windowform() { return ps_hooks.windowform ? ps_hooks.windowform() : 0; }
+int ps_windowform() {
+    return ps_hooks.windowform ? ps_hooks.windowform() : 0;
+}
 
 void ps_resetinidat() {
     std::memset(&inidat, 0, sizeof inidat);
@@ -54,7 +83,8 @@ void ps_resetinidat() {
     inidat.round = 1;
     inidat.roundt = 1;
     static constexpr int errvorgabe[ERRN] = {0, 15, 50, 10, 10, 10, 10, 4};
-    for (int i = 0; i < ERRN; i++) inidat.err[i] = errvorgabe[i];
+    for (int i = 0; i < ERRN; i++)
+        inidat.err[i] = errvorgabe[i];
     inidat.pingp = inidat.ping;
     inidat.enduhrzeit1 = -1;
     inidat.enduhrzeit2 = -1;

@@ -19,76 +19,76 @@ enum { ERR_NOC, ERR_FRZ, ERR_CRC, ERR_TME, ERR_ALG, ERR_FRM, ERR_BUF, ERR_L, ERR
 // The configuration record, filled from the ini file by the configuration reader; every
 // other subsystem reads it. Texts are fixed-size and filled by bounded copies.
 struct inidat_t {
-    char programm[30];    // base name of the program file
-    int funktion;         // operating function (0 plain, 1..4/9 modes, 40, 50, 60, 81, 82, 90)
-    char hinweis[100];    // hint for the user (line 04)
-    char hinweisk;        // hint code '0'..'8'
-    char comport[300];    // COM= as written
-    char com1[300];       // resolved command port
-    bool com1none;        // com1 is "NONE"
-    char com2[300];       // secondary port
-    int mangeraet;        // DEV= manual device type, 0 automatic
-    char devi[604];       // DEVI= user AT commands
-    char pin[300];        // SIM PIN in clear text (obfuscated in the file)
-    char net[500];        // NET= network selection
-    char apn[300];        // APN=
-    char ppq[100];        // PPQ= prepaid query USSD
-    char ppc[300];        // PPC= top-up template
-    int conad;            // kind of the CON= value
-    char conport[300];    // CON= as written
-    char con[300];        // dial-up port(s) or interface
-    bool constart;        // connect automatically
-    bool conende;         // disconnect at program end
-    char conname[300];    // dial-up user name
-    char conpass[300];    // dial-up password
-    int day;              // volume period day (0 none, 1..31, 32 daily, 99 never)
-    int round;            // volume rounding in kB; 0 = no volume accounting
-    long max[3];          // volume thresholds in kB: pre-warning, warning, limit
-    int dayt;             // time period day
-    int roundt;           // time rounding in minutes; 0 = no time accounting
-    long maxt[3];         // online-time thresholds in minutes
-    char homu[300];       // homezone status request
-    char homi[300];       // pattern: inside the homezone
-    char homo[300];       // pattern: outside the homezone
-    int err[12];          // error tolerances, indexed by ERR_NOC..ERR_L
-    char ping[300];       // connection monitoring addresses
-    char* pingp;          // cursor into ping
+    char programm[30];         // base name of the program file
+    int funktion;              // operating function (0 plain, 1..4/9 modes, 40, 50, 60, 81, 82, 90)
+    char hinweis[100];         // hint for the user (line 04)
+    char hinweisk;             // hint code '0'..'8'
+    char comport[300];         // COM= as written
+    char com1[300];            // resolved command port
+    bool com1none;             // com1 is "NONE"
+    char com2[300];            // secondary port
+    int mangeraet;             // DEV= manual device type, 0 automatic
+    char devi[604];            // DEVI= user AT commands
+    char pin[300];             // SIM PIN in clear text (obfuscated in the file)
+    char net[500];             // NET= network selection
+    char apn[300];             // APN=
+    char ppq[100];             // PPQ= prepaid query USSD
+    char ppc[300];             // PPC= top-up template
+    int conad;                 // kind of the CON= value
+    char conport[300];         // CON= as written
+    char con[300];             // dial-up port(s) or interface
+    bool constart;             // connect automatically
+    bool conende;              // disconnect at program end
+    char conname[300];         // dial-up user name
+    char conpass[300];         // dial-up password
+    int day;                   // volume period day (0 none, 1..31, 32 daily, 99 never)
+    int round;                 // volume rounding in kB; 0 = no volume accounting
+    long max[3];               // volume thresholds in kB: pre-warning, warning, limit
+    int dayt;                  // time period day
+    int roundt;                // time rounding in minutes; 0 = no time accounting
+    long maxt[3];              // online-time thresholds in minutes
+    char homu[300];            // homezone status request
+    char homi[300];            // pattern: inside the homezone
+    char homo[300];            // pattern: outside the homezone
+    int err[12];               // error tolerances, indexed by ERR_NOC..ERR_L
+    char ping[300];            // connection monitoring addresses
+    char* pingp;               // cursor into ping
     unsigned long startdelay;  // seconds before the first connection
     unsigned long resumedelay; // seconds after a resume from standby
-    int endm;             // closing the main window: 0 ask, 1 end, 2 minimise
-    int enduhrzeit1;      // end-time window start, minutes after midnight; -1 off
-    int enduhrzeit2;      // end-time window end, minutes after midnight; -1 off
-    bool enduhrzeite;     // end the program after the window ended the connection
-    unsigned long end;    // automatic end countdown in minutes
-    bool endhightraffic;  // inactivity below 2200 B/s instead of 800 B/s
-    bool endforce;        // countdown regardless of traffic
-    bool endverb;         // countdown ends the connection only
-    bool endstandby;      // end the program at standby
-    int endshutdown;      // 0 nothing, 1 shut down, 2 reboot after the program end
-    char cmd[3][300];     // user commands
-    int sms[3];           // remote-control entries: 0 unused, 1 SMS keyword, 2 call
-    bool smsring;         // an entry reacts to calls
-    char smsnr[3][30];    // number of each entry
-    char smskey[3][300];  // keyword of each entry, upper case
-    char smsc[30];        // SMS service centre
-    int ipcmod;           // permission bits of the frontend record, 0 default
-    int icon;             // tray icon style 1..6
-    int batt1;            // battery icon below this charge (percent)
-    int batt2;            // battery warning below this charge (percent)
-    char mod[256];        // switch letters of MOD=, indexed by the letter
-    char rem[300];        // free comment
+    int endm;                  // closing the main window: 0 ask, 1 end, 2 minimise
+    int enduhrzeit1;           // end-time window start, minutes after midnight; -1 off
+    int enduhrzeit2;           // end-time window end, minutes after midnight; -1 off
+    bool enduhrzeite;          // end the program after the window ended the connection
+    unsigned long end;         // automatic end countdown in minutes
+    bool endhightraffic;       // inactivity below 2200 B/s instead of 800 B/s
+    bool endforce;             // countdown regardless of traffic
+    bool endverb;              // countdown ends the connection only
+    bool endstandby;           // end the program at standby
+    int endshutdown;           // 0 nothing, 1 shut down, 2 reboot after the program end
+    char cmd[3][300];          // user commands
+    int sms[3];                // remote-control entries: 0 unused, 1 SMS keyword, 2 call
+    bool smsring;              // an entry reacts to calls
+    char smsnr[3][30];         // number of each entry
+    char smskey[3][300];       // keyword of each entry, upper case
+    char smsc[30];             // SMS service centre
+    int ipcmod;                // permission bits of the frontend record, 0 default
+    int icon;                  // tray icon style 1..6
+    int batt1;                 // battery icon below this charge (percent)
+    int batt2;                 // battery warning below this charge (percent)
+    char mod[256];             // switch letters of MOD=, indexed by the letter
+    char rem[300];             // free comment
     // The header line (line 01) with the persistent counters.
-    bool headergueltig;   // header fields valid; header writes are refused before
-    char header2, header3; // letters at offsets 4 and 5, carried through
-    long headerv;         // data-volume counter in kB
-    long headervoffset;   // bytes not yet folded into headerv
-    long headert;         // online-time counter in minutes
-    long headert_alt;     // headert at the last header write
-    int headerday, headermon; // day and month of the last counter update
-    int headerx, headery; // window position read at start
+    bool headergueltig;           // header fields valid; header writes are refused before
+    char header2, header3;        // letters at offsets 4 and 5, carried through
+    long headerv;                 // data-volume counter in kB
+    long headervoffset;           // bytes not yet folded into headerv
+    long headert;                 // online-time counter in minutes
+    long headert_alt;             // headert at the last header write
+    int headerday, headermon;     // day and month of the last counter update
+    int headerx, headery;         // window position read at start
     int headerx_neu, headery_neu; // window position to write
-    int headerfefo;       // window form read at start (at least 1)
-    bool headerset;       // the header was read from an existing file
+    int headerfefo;               // window form read at start (at least 1)
+    bool headerset;               // the header was read from an existing file
 };
 extern inidat_t inidat;
 #define MODUS(m) (inidat.mod[(unsigned char)(m)])
@@ -102,6 +102,36 @@ extern std::atomic<int> ruhestatus;               // 0 active, 1 rest requested,
 extern std::atomic<int> unterbrechung_gewuenscht; // end mode of a requested interruption
 extern std::atomic<bool> shutdownerlaubt;         // computer shutdown allowed at the end
 extern std::atomic<bool> tonlos;                  // sound off (MUTE, menu)
+
+// Status of the supervisor: requests from the menu, the timer tick and remote commands,
+// and the state of the connection and the modem. Each has few writers (see where it is
+// set); the main thread acts on the requests at fixed points of its cycle.
+extern std::atomic<bool> verbindenverboten;         // connecting not yet permitted
+extern std::atomic<bool> verbindeneinmal;           // connect once, then not again
+extern std::atomic<int> ba_gewuenscht;              // requested radio mode (1..4, 9)
+extern std::atomic<bool> prepaid_gewuenscht;        // prepaid balance query requested
+extern std::atomic<int> prepaidaufladen_gewuenscht; // top-up (1) or USSD code (2) requested
+extern std::atomic<bool> update_gewuenscht;         // online update query requested
+extern std::atomic<unsigned long> onlinezeit;       // hundredths; 0 = not connected
+extern std::atomic<unsigned long> offlinezeit;      // hundredths since the connection ended
+extern std::atomic<unsigned long> offlinezeita;     // offline time outside the end window
+extern std::atomic<unsigned long> offlinezeitring;  // offlinezeit at the last call
+extern std::atomic<unsigned long> inaktivzeit;      // hundredths without traffic while connected
+extern std::atomic<int> onlinezeit_vorher;          // online time accounted at the last rounding
+extern std::atomic<int> maxgrenze;                  // limit state 0, 1, 2
+extern char maxgrenzes[50];                         // volume and time text of the limit icon
+extern std::atomic<bool> netzfremd;                 // the network is not an allowed one
+extern std::atomic<int> homezonestatus;             // 0 unknown, 1 inside, 2 outside
+extern std::atomic<int> homezonezaehler;            // cycles to the next homezone query
+extern std::atomic<int> akkufuellstand;             // battery charge in percent, 0 none
+extern std::atomic<int> geraet;                     // modem kind found by the discovery
+extern std::atomic<bool> linksys;                   // router link mode
+extern std::atomic<bool> novatelu740, novateldll;   // Novatel variants
+extern std::atomic<bool> cm__singleport;  // one port for commands and connection (AT layer)
+extern std::atomic<int> comzeit;          // wait after each AT command, ms
+extern std::atomic<int> inicounterglobal; // incremented at every rest
+extern char prepaids[300];                // last prepaid balance answer
+extern std::atomic<bool> shutdowninteractionkeyvalid; // the desktop session waits for our end
 
 // Set by main before any other thread runs.
 extern int _argc;

@@ -76,11 +76,11 @@ bool ia_startcheck() {
             lo_slog("!Start check: a copy of another user is running.\n", "", -1);
         } else if (pass == 0) {
             if (_starttoggle == 1) {
-                cc_show1(" Bye.", " Bye.");
+                cc_show2(" Bye.", " Bye.");
                 cs_show(3);
                 _starttoggle = 2;
             } else {
-                cc_show1(" Neustart/Restart.", " Neustart /_Restart.");
+                cc_show2(" Neustart/Restart.", " Neustart /_Restart.");
                 cs_show(2);
             }
             lo_slog("Start check: asking the running copy to end.\n", "", -1);
@@ -95,7 +95,7 @@ bool ia_startcheck() {
     }
     fl_clear(endesignal);
     if (!erfolg) {
-        cc_show1(_de ? "*Konflikt mit anderem tandor." : "*Conflict with other tandor.",
+        cc_show2(_de ? "*Konflikt mit anderem tandor." : "*Conflict with other tandor.",
                  _de ? "*Programm~konflikt." : "*Conflict.");
         lo_slog("!Start check failed: conflict with another copy.\n", "", -1);
         msleep(4000);

@@ -27,14 +27,14 @@ void mt__unvollstaendig() {
     if (inidat.hinweisk == '3') {
         inidat.hinweisk = '0';
     } else if (strchr("1378", inidat.hinweisk)) {
-        cc_show1(_de ? "*Bitte beachten:" : "*Please inspect:",
+        cc_show2(_de ? "*Bitte beachten:" : "*Please inspect:",
                  _de ? "*Bitte beachten:" : "*Please inspect:");
         th_msleep(4000);
-        cc_show1(_de ? "*CONFIG oder tandor.ini" : "*CONFIG or tandor.ini",
+        cc_show2(_de ? "*CONFIG oder tandor.ini" : "*CONFIG or tandor.ini",
                  _de ? "*CONFIG oder tandor.ini" : "*CONFIG or tandor.ini");
         th_msleep(4000);
     } else if (!configsub) {
-        cc_show1(_de ? "*Bitte Datei \"tandor.ini\" beachten."
+        cc_show2(_de ? "*Bitte Datei \"tandor.ini\" beachten."
                      : "*Please read INI-file \"tandor.ini\".",
                  _de ? "*Bitte Datei \"tandor.ini\" beachten."
                      : "*Please read INI-file \"tandor.ini\".");
@@ -60,7 +60,7 @@ gpointer mt_mainthread(gpointer) {
         if (ruhestatus == 4) ruhestatus = 0;
         if (inidat.funktion != FUNKTION_CONFIG) cs_show(0);
         if (inidat.funktion > 39) programmende(true);
-        cc_show1(" Start.", " Start.");
+        cc_show2(" Start.", " Start.");
         lo_slog("Main thread: cycle started.\n", "", -1);
         // The cycle: one check point about every 1.8 s.
         for (;;) {

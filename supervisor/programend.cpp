@@ -27,7 +27,7 @@ bool programmende(bool erzwingen) {
     // Another copy asks this one to end (its start check raised the flag).
     if (!programmende_gewuenscht && inidat.funktion != FUNKTION_CONTROL && fl_query(endesignal) &&
         !fl_foreign(endesignal)) {
-        cc_show1(_de ? " tandor neu gestartet." : " tandor restartet.", _de ? " Ende." : " End.");
+        cc_show2(_de ? " tandor neu gestartet." : " tandor restartet.", _de ? " Ende." : " End.");
         msleep(1500);
         programmende_gewuenscht = true;
     }
@@ -41,7 +41,7 @@ bool programmende(bool erzwingen) {
     }
 
     lo_slogx("ENDP10.\n", "", -1);
-    cc_show1(_de ? " Ende." : " End.", _de ? " Ende." : " End.");
+    cc_show2(_de ? " Ende." : " End.", _de ? " Ende." : " End.");
     msleep(100);
     lo_slogx("ENDP21.\n", "", -1);
     if (inidat.funktion == FUNKTION_CONFIG)

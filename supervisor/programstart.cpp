@@ -172,7 +172,7 @@ void st_main(int argc, char** argv) {
     g_set_prgname("tandor");
     ps_hooks.startcheck = ia_startcheck;
     ps_hooks.programmende = programmende;
-    ps_hooks.statustext = cc_show1;
+    ps_hooks.statustext = cc_show2;
     ps_hooks.messagebox = me_messageboxa;
     ps_hooks.splash = cs_show;
     ps_hooks.splashtext = cs_splashtext;

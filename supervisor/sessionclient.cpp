@@ -24,7 +24,6 @@ bool sc__requested = false;    // an interaction was asked for and not granted y
 bool sc__ending = false;       // the program end has passed sc_returninteraction
 bool sc__closepending = false; // Die: close once the current message is processed
 int sc__keyzaehler = 0;
-std::atomic<bool> shutdowninteractionkeyvalid{false};
 int shutdowninteractionkey = 0;
 
 // The session asked for the program end. A rest that starts at the same moment clears

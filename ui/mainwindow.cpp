@@ -4,26 +4,37 @@
 
 #include <mutex>
 
-char cc_mtext[10][150];
+char cc_mtext[cc_mtextFELD][150];
 int fefo = 0;
 
 namespace {
 // Status texts are written by several threads; one lock keeps each line whole.
 std::mutex cc__mutex;
+
+void cc__leeren() {
+    for (int i = 2; i <= 8; i++)
+        strMcpy(cc_mtext[i], " ");
+}
 } // namespace
 
-void cc_show(int) {}
+void cc_show() {}
 
-void cc_show1(const char* text, const char* minitext) {
-    std::lock_guard<std::mutex> g(cc__mutex);
-    strMcpy(cc_mtext[1], text ? text : "");
-    strMcpy(cc_mtext[9], minitext ? minitext : (text ? text : ""));
+void cc_show1() {
+    {
+        std::lock_guard<std::mutex> g(cc__mutex);
+        cc__leeren();
+    }
+    cc_show();
 }
 
 void cc_show2(const char* text, const char* minitext) {
-    std::lock_guard<std::mutex> g(cc__mutex);
-    strMcpy(cc_mtext[8], text ? text : "");
-    (void)minitext;
+    {
+        std::lock_guard<std::mutex> g(cc__mutex);
+        cc__leeren();
+        strMcpy(cc_mtext[1], text ? text : "");
+        strMcpy(cc_mtext[cc_mtextMINI], minitext ? minitext : "");
+    }
+    cc_show();
 }
 
 void cc_quit() {}

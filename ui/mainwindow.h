@@ -3,15 +3,20 @@
 // windows themselves come with the user-interface subsystem.
 #pragma once
 
+#define cc_mtextFELD 10
+#define cc_mtextMAX 7
+#define cc_mtextERR 8
+#define cc_mtextMINI 9
+
 // Lines of cc_mtext: 1 status, 2 radio mode, 3 signal, 4/5 rates, 6 volume, 7 online time,
 // 8 error, 9 mini-window text. The first character of a text is its class.
-extern char cc_mtext[10][150];
+extern char cc_mtext[cc_mtextFELD][150];
 
-// Shows the main window (or refreshes it) in form fefo; 0 keeps the current form.
-void cc_show(int fefo);
-// Puts a status text into line 1 and its mini form into line 9 and shows both.
-void cc_show1(const char* text, const char* minitext);
-// Puts a status text into line 8 (errors and warnings) and shows it.
+// Brings the current form and all texts up to date.
+void cc_show();
+// Sets lines 2 to 8 to a blank, then cc_show.
+void cc_show1();
+// Sets lines 2 to 8 to a blank, line 1 to text and line 9 to minitext, then cc_show.
 void cc_show2(const char* text, const char* minitext);
 // Destroys the windows at program end.
 void cc_quit();
