@@ -40,3 +40,12 @@ void cc_show2(const char* text, const char* minitext) {
 void cc_quit() {}
 
 void cc_getposition(int*, int*) {}
+
+void setcolor(GtkWidget* w, const char* c) {
+    GdkColor farbe;
+    if (!w || !c || !gdk_color_parse(c, &farbe)) return;
+    for (GtkStateType st : {GTK_STATE_NORMAL, GTK_STATE_ACTIVE, GTK_STATE_SELECTED}) {
+        gtk_widget_modify_base(w, st, &farbe);
+        gtk_widget_modify_bg(w, st, &farbe);
+    }
+}

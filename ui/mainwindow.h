@@ -3,6 +3,8 @@
 // windows themselves come with the user-interface subsystem.
 #pragma once
 
+#include <gtk/gtk.h>
+
 #define cc_mtextFELD 10
 #define cc_mtextMAX 7
 #define cc_mtextERR 8
@@ -25,3 +27,7 @@ void cc_quit();
 extern int fefo;
 // The main window's current position; leaves x and y unchanged while there is none.
 void cc_getposition(int* x, int* y);
+
+// Sets the colour text c (for example "#ffff00") as base and background colour of w for
+// the states normal, active and selected. Caller holds the GTK lock.
+void setcolor(GtkWidget* w, const char* c);
