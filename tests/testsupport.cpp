@@ -18,6 +18,23 @@ std::string ts_scratchdir() {
     return d ? std::string(d) : std::string("/tmp");
 }
 
+std::string ts_workdir() {
+    std::string d = ts_scratchdir();
+    if (chdir(d.c_str()) != 0) return "";
+    setenv("TZ", "UTC", 1);
+    tzset();
+    return d;
+}
+
+bool ts_waitfor(const std::string& path, const std::string& text, long ms) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        if (ts_readfile(path).find(text) != std::string::npos) return true;
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
+
 std::string ts_readfile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     if (!f) return "";
@@ -40,6 +57,17 @@ std::vector<std::string> ts_readlines(const std::string& path) {
     return lines;
 }
 
+namespace {
+[[noreturn]] void ts__exec(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+}
+} // namespace
+
 int ts_spawn(const std::vector<std::string>& argv, const std::string& outfile,
              const std::string& cwd) {
     pid_t pid = fork();
@@ -53,12 +81,7 @@ int ts_spawn(const std::vector<std::string>& argv, const std::string& outfile,
             close(fd);
         }
     }
-    std::vector<char*> args;
-    for (auto& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
+    ts__exec(argv);
 }
 
 int ts_waitpid(int pid, long timeoutms) {
@@ -86,12 +109,7 @@ bool ts_piped::start(const std::vector<std::string>& argv) {
         dup2(pin[0], 0);
         dup2(pout[1], 1);
         close(pin[0]), close(pin[1]), close(pout[0]), close(pout[1]);
-        std::vector<char*> args;
-        for (auto& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
+        ts__exec(argv);
     }
     close(pin[0]), close(pout[1]);
     in = pin[1], out = pout[0];

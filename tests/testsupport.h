@@ -7,6 +7,11 @@
 // A fresh directory under /tmp for one test, removed by the test's end unless KEEP is set
 // in the test name. The path has no trailing slash.
 std::string ts_scratchdir();
+// A fresh scratch directory made the working directory, with local time set to UTC so
+// that virtual clock times read plainly. Returns the directory ("" when chdir failed).
+std::string ts_workdir();
+// Waits up to ms until the file contains text.
+bool ts_waitfor(const std::string& path, const std::string& text, long ms);
 // Whole file contents ("" when unreadable).
 std::string ts_readfile(const std::string& path);
 void ts_writefile(const std::string& path, const std::string& content);

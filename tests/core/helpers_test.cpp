@@ -23,10 +23,8 @@ class Helpers : public ::testing::Test {
   protected:
     std::string dir;
     void SetUp() override {
-        dir = ts_scratchdir();
-        ASSERT_EQ(chdir(dir.c_str()), 0);
-        setenv("TZ", "UTC", 1);
-        tzset();
+        dir = ts_workdir();
+        ASSERT_FALSE(dir.empty());
     }
     void TearDown() override {
         sy_setclock(SY_CLOCK_REAL);

@@ -34,10 +34,8 @@ class Logging : public ::testing::Test {
   protected:
     std::string dir;
     void SetUp() override {
-        dir = ts_scratchdir();
-        ASSERT_EQ(chdir(dir.c_str()), 0);
-        setenv("TZ", "UTC", 1);
-        tzset();
+        dir = ts_workdir();
+        ASSERT_FALSE(dir.empty());
         ps_resetinidat();
         ruhestatus = 0;
         smssignalstatus = 0;

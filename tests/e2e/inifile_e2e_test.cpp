@@ -14,15 +14,6 @@
 
 namespace {
 
-bool warteauf(const std::string& datei, const std::string& text, long ms) {
-    auto ende = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < ende) {
-        if (ts_readfile(datei).find(text) != std::string::npos) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
-}
-
 int zaehle(const std::string& s, const std::string& teil) {
     int n = 0;
     for (size_t p = s.find(teil); p != std::string::npos; p = s.find(teil, p + 1))
@@ -69,7 +60,7 @@ TEST_F(IniRun, HandWrittenFileIsNormalisedOnceAndThenReadAsItIs) {
     ASSERT_EQ(stat((dir + "/tandor.ini").c_str(), &vorher), 0);
 
     pid = starte("4");
-    ASSERT_TRUE(warteauf(dir + "/servilog.txt", "Main thread: cycle started.", 20000));
+    ASSERT_TRUE(ts_waitfor(dir + "/servilog.txt", "Main thread: cycle started.", 20000));
     kill(pid, SIGTERM);
     status = ts_waitpid(pid, 30000);
     EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0);

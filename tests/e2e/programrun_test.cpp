@@ -33,15 +33,6 @@ Programm starte(int instanz, const std::vector<std::string>& extra = {}) {
     return p;
 }
 
-bool warteauf(const std::string& datei, const std::string& text, long ms) {
-    auto ende = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < ende) {
-        if (ts_readfile(datei).find(text) != std::string::npos) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
-}
-
 struct ProgramRun : ::testing::Test {
     void SetUp() override {
         ASSERT_NE(getenv("DISPLAY"), nullptr) << "run the tests through tests/harness.sh";
@@ -51,7 +42,7 @@ struct ProgramRun : ::testing::Test {
 TEST_F(ProgramRun, StartsInItsDirectoryAndEndsInOrderOnSigterm) {
     Programm p = starte(7);
     std::string log = p.dir + "/servilog.txt";
-    ASSERT_TRUE(warteauf(log, "Main thread: cycle started.", 20000))
+    ASSERT_TRUE(ts_waitfor(log, "Main thread: cycle started.", 20000))
         << ts_readfile(p.dir + "/stdout.txt");
     EXPECT_TRUE(fl_query(aktivbasis + 7));
     EXPECT_FALSE(fl_query(aktivbasis));
@@ -72,12 +63,12 @@ TEST_F(ProgramRun, StartsInItsDirectoryAndEndsInOrderOnSigterm) {
 
 TEST_F(ProgramRun, SecondCopyReplacesTheRunningOne) {
     Programm a = starte(8);
-    ASSERT_TRUE(warteauf(a.dir + "/servilog.txt", "Main thread: cycle started.", 20000));
+    ASSERT_TRUE(ts_waitfor(a.dir + "/servilog.txt", "Main thread: cycle started.", 20000));
     Programm b = starte(8);
     int status = ts_waitpid(a.pid, 30000);
     ASSERT_NE(status, -1) << "the first copy did not end";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    ASSERT_TRUE(warteauf(b.dir + "/servilog.txt", "Main thread: cycle started.", 20000));
+    ASSERT_TRUE(ts_waitfor(b.dir + "/servilog.txt", "Main thread: cycle started.", 20000));
     EXPECT_TRUE(fl_query(aktivbasis + 8));
     kill(b.pid, SIGTERM);
     status = ts_waitpid(b.pid, 30000);
@@ -87,7 +78,7 @@ TEST_F(ProgramRun, SecondCopyReplacesTheRunningOne) {
 
 TEST_F(ProgramRun, StartToggleEndsBothCopies) {
     Programm a = starte(9);
-    ASSERT_TRUE(warteauf(a.dir + "/servilog.txt", "Main thread: cycle started.", 20000));
+    ASSERT_TRUE(ts_waitfor(a.dir + "/servilog.txt", "Main thread: cycle started.", 20000));
     Programm b = starte(9, {"STARTTOGGLE"});
     int sa = ts_waitpid(a.pid, 30000);
     int sb = ts_waitpid(b.pid, 30000);
