@@ -33,10 +33,10 @@ bool ia_configinstance_isactive() {
 
 int ia_instance_message() {
     if (!ia_instance_isactive()) return 0;
-    me_messageboxa(_de ? "tandor   Konfiguration" : "tandor   Configuration",
+    me_messageboxa(0, _de ? "tandor   Konfiguration" : "tandor   Configuration",
                    _de ? "Bitte zuerst das parallel laufende  \ntandor-Programm beenden."
                        : "Please terminate the parallely  \nrunning tandor program first.",
-                   0, 0);
+                   0);
     return 1;
 }
 

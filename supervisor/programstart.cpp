@@ -173,7 +173,9 @@ void st_main(int argc, char** argv) {
     ps_hooks.startcheck = ia_startcheck;
     ps_hooks.programmende = programmende;
     ps_hooks.statustext = cc_show2;
-    ps_hooks.messagebox = me_messageboxa;
+    ps_hooks.messagebox = [](const char* title, const char* text, int, int icon) {
+        return me_messagebox(0, title, text, icon, 0, 0);
+    };
     ps_hooks.splash = cs_show;
     ps_hooks.splashtext = cs_splashtext;
     ps_hooks.windowposition = cc_getposition;
