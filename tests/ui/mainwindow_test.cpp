@@ -157,6 +157,13 @@ TEST_F(Fenster, IconFormHasNoWindowAndSetsUpTheTrayIcon) {
     zeige(fefo_MINI);
     EXPECT_EQ(ic_mshowcount(), vorher + 2);
     EXPECT_EQ(gesperrt([] { return fensterzahl(); }), 1);
+    // At the program end cc_quit hides the icon of the icon form, and leaves a window.
+    cc_quit();
+    EXPECT_EQ(fefo, fefo_MINI);
+    zeige(fefo_ICON);
+    cc_quit();
+    EXPECT_EQ(fefo, fefo_OHNE);
+    EXPECT_EQ(ic_mshowcount(), vorher + 4);
 }
 
 TEST_F(Fenster, WithoutAWindowAnAlarmTextHidesTheSplash) {
@@ -171,18 +178,6 @@ TEST_F(Fenster, WithoutAWindowAnAlarmTextHidesTheSplash) {
     // cc_quit has nothing to hide without the icon form.
     cc_quit();
     EXPECT_EQ(fefo, fefo_OHNE);
-}
-
-TEST_F(Fenster, QuitInTheIconFormHidesTheIcon) {
-    zeige(fefo_ICON);
-    int vorher = ic_mshowcount();
-    cc_quit();
-    EXPECT_EQ(fefo, fefo_OHNE);
-    EXPECT_EQ(ic_mshowcount(), vorher + 1);
-    // With a window cc_quit leaves everything as it is.
-    zeige(fefo_NORMAL);
-    cc_quit();
-    EXPECT_EQ(fefo, fefo_NORMAL);
 }
 
 // Polls cc_getposition (which takes the lock itself) until it reports x, y.
@@ -264,19 +259,16 @@ TEST_F(Fenster, LeftClickOnTheMiniWindowOpensTheNormalOneAndBack) {
     });
     EXPECT_EQ(fefo, fefo_NORMAL);
     EXPECT_NE(gesperrt([] { return menue(); }), nullptr);
-}
 
-TEST_F(Fenster, RightClickOpensTheMenuInEveryWindowForm) {
-    for (int f : {fefo_NORMAL, fefo_MINI}) {
-        zeige(f);
-        gesperrt([] { klick(mainwindow, 3); });
-        EXPECT_EQ(fefo, f);
-        gesperrt([] {
-            GtkWidget* m = menue();
-            ASSERT_NE(m, nullptr);
-            gtk_menu_popdown(GTK_MENU(m));
-        });
-    }
+    // A right click opens the menu in the mini window too.
+    gesperrt([] { gtk_menu_popdown(GTK_MENU(menue())); });
+    zeige(fefo_MINI);
+    gesperrt([] {
+        gtk_widget_destroy(gtk_widget_get_toplevel(menue()));
+        klick(mainwindow, 3);
+    });
+    EXPECT_EQ(fefo, fefo_MINI);
+    EXPECT_NE(gesperrt([] { return menue(); }), nullptr);
 }
 
 TEST_F(Fenster, CloseAsksWhenEndModeIsZero) {
@@ -294,7 +286,7 @@ TEST_F(Fenster, CloseAsksWhenEndModeIsZero) {
     EXPECT_FALSE(programmende_gewuenscht);
 }
 
-TEST_F(Fenster, CloseEndsAtOnceWhenEndModeIsOne) {
+TEST_F(Fenster, CloseEndsAtOnceWhenEndModeIsOneOrInTheMiniWindow) {
     inidat.endm = 1;
     zeige(fefo_NORMAL);
     gesperrt([] { schliessen(); });
@@ -305,16 +297,13 @@ TEST_F(Fenster, CloseEndsAtOnceWhenEndModeIsOne) {
     gesperrt([] { schliessen(); });
     EXPECT_EQ(gesperrt([] { return mainwindow; }), nullptr);
 
-    // cc_show knows the window is gone and builds a new one for the next form.
+    // cc_show knows the window is gone and builds a new one for the next form. Closing
+    // the mini window ends without a question, whatever the end mode.
     programmende_gewuenscht = false;
-    zeige(fefo_MINI);
-    EXPECT_EQ(gesperrt([] { return fensterzahl(); }), 1);
-}
-
-TEST_F(Fenster, CloseInTheMiniWindowEndsWithoutQuestion) {
     inidat.endm = 0;
     _de = true;
     zeige(fefo_MINI);
+    EXPECT_EQ(gesperrt([] { return fensterzahl(); }), 1);
     gesperrt([] { schliessen(); });
     EXPECT_TRUE(programmende_gewuenscht);
     EXPECT_STREQ(cc_mtext[9], " Beenden.");
