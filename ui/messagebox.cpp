@@ -16,7 +16,7 @@ struct me_dialog_t {
     // One hold for the caller, one for the window (dropped when the window is finalized,
     // after every handler connected to it or its children is gone).
     std::atomic<int> refs{1};
-    mutable std::mutex mu; // guards answered, answer and text
+    std::mutex mu; // guards answered, answer and text
     std::condition_variable cv;
     bool answered = false;
     int answer = 0;
@@ -172,12 +172,6 @@ void me_dialogattach(me_dialog_t* d, GtkWidget* window, int mtime, int timeoutan
 void me_dialoganswer(me_dialog_t* d, int answer) {
     me__give(d, answer);
     if (d->window) gtk_widget_destroy(d->window);
-}
-
-bool me_dialogopen(const me_dialog_t* d) {
-    if (!d->window) return false;
-    std::lock_guard<std::mutex> g(d->mu);
-    return !d->answered;
 }
 
 void me_dialogsettext(me_dialog_t* d, const char* text) {

@@ -12,8 +12,9 @@
 // buttons 0 OK, 1 Cancel+OK, 2 No+Yes, 3 Cancel+No+Yes; mtime time-out in ms (0 none).
 // Returns 1 OK/Yes, 2 No, 0 Cancel, Escape or a closed/destroyed window, -1 time-out or
 // program end (th_queryterminate or programmende_gewuenscht). Arguments out of range
-// (or null texts) return 0 without a dialog. Callable from any thread without the GTK lock;
-// a GTK handler gives the lock back first (the dialog then runs a nested loop).
+// (or null texts) return 0 without a dialog. Callable from any thread that does not hold the
+// GTK lock; a GTK handler gives the lock back first (th_leave) and the dialog then runs a
+// nested loop in the GTK thread. The same holds for the button and the input dialog.
 int me_messagebox(int mode, const char* title, const char* content, int icon, int buttons,
                   int mtime);
 // Returns at once; the dialog runs in a thread of its own. modus 0 OK, 1 Yes/No where Yes
@@ -39,8 +40,6 @@ me_dialog_t* me_dialognew(int endanswer);
 void me_dialogattach(me_dialog_t* d, GtkWidget* window, int mtime, int timeoutanswer);
 // GTK lock held. Gives the answer unless one was given, then destroys the window.
 void me_dialoganswer(me_dialog_t* d, int answer);
-// GTK lock held. True while the window exists and no answer was given.
-bool me_dialogopen(const me_dialog_t* d);
 // GTK lock held. Text that a handler stores before it answers (at most 49 characters),
 // read by the caller after me_dialogwait; the caller's buffer has room for 50.
 void me_dialogsettext(me_dialog_t* d, const char* text);
