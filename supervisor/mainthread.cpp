@@ -11,6 +11,7 @@
 #include "ui/mainwindow.h"
 #include "ui/splash.h"
 
+#include <atomic>
 #include <cstring>
 
 gpointer mt_gtkthread(gpointer) {
@@ -58,7 +59,15 @@ gpointer mt_mainthread(gpointer) {
         }
         if (inidat.funktion != FUNKTION_CONFIG) inidat.hinweisk = '0';
         if (ruhestatus == 4) ruhestatus = 0;
-        if (inidat.funktion != FUNKTION_CONFIG) cs_show(0);
+        if (inidat.funktion != FUNKTION_CONFIG) {
+            cs_show(0);
+            // The form stored in the header, unless a mini form or the icon is shown already.
+            std::atomic_ref<int> form(fefo);
+            int jetzt = form.load();
+            if (jetzt != fefo_MINI && jetzt != fefo_MINI2 && jetzt != fefo_ICON)
+                form.store(inidat.headerfefo);
+            cc_show();
+        }
         if (inidat.funktion > 39) programmende(true);
         cc_show2(" Start.", " Start.");
         lo_slog("Main thread: cycle started.\n", "", -1);
