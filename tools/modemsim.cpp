@@ -1,0 +1,681 @@
+// Modem simulator: serves AT commands on a pseudo-terminal the way the supported
+// USB sticks and phones answer them, with a SIM, a network, faults on demand and a
+// transcript, so that the connection manager can be tested without hardware.
+#include <pty.h>
+
+#include <cctype>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// What a device type says about itself.
+struct ms__geraet {
+    int typ;
+    const char* hersteller; // +CGMI
+    const char* modell;     // +CGMM
+    const char* revision;   // +CGMR
+    const char* ati;        // ATI, lines separated by "\r\n"
+};
+
+constexpr ms__geraet ms__geraete[] = {
+    {1, "Option N.V.", "GlobeTrotter HSDPA Modem", "2.12.0.0Hd (Date: Oct 29 2009)",
+     "Manufacturer: Option N.V.\r\nModel: GlobeTrotter HSDPA Modem\r\nRevision: 2.12.0.0Hd "
+     "(Date: Oct 29 2009, Time: 09:56:48)"},
+    {2, "Novatel Wireless Incorporated", "Merlin U740", "11.62-07 [2007-06-21 17:24:04]",
+     "Manufacturer: NOVATEL WIRELESS INCORPORATED\r\nModel: Merlin U740\r\nRevision: 11.62-07 "
+     "[2007-06-21 17:24:04]"},
+    {3, "huawei", "E220", "11.117.09.04.00",
+     "Manufacturer: huawei\r\nModel: E220\r\nRevision: 11.117.09.04.00\r\nIMEI: "
+     "353142012345674\r\n+GCAP: +CGSM,+DS,+ES"},
+    {4, "Sierra Wireless, Incorporated", "AirCard 875", "H1_1_4_2MCAPP3 C:/WS/FW/H1_1_4_2MCAP",
+     "Manufacturer: Sierra Wireless, Incorporated\r\nModel: AirCard 875\r\nRevision: "
+     "H1_1_4_2MCAPP3 C:/WS/FW/H1_1_4_2MCAP 2007/03/20 11:43:23"},
+    {5, "Ericsson", "F3507g", "R1A021", "Ericsson F3507g Mobile Broadband Minicard"},
+    {6, "QUALCOMM INCORPORATED", "33", "M6280A-KPWWRLYZ-3.2.22",
+     "Manufacturer: QUALCOMM INCORPORATED\r\nModel: 33\r\nRevision: M6280A-KPWWRLYZ-3.2.22  1 "
+     "[Jul 22 2008 09:00:00]\r\nIMEI: 353142012345674\r\n+GCAP: +CGSM,+DS,+ES"},
+    {7, "SAMSUNG ELECTRONICS CORPORATION", "SGH-Z810", "Z810XXGA1",
+     "Manufacturer: SAMSUNG ELECTRONICS CORPORATION\r\nModel: SGH-Z810"},
+    {8, "ZTE INCORPORATED", "MF636", "BD_TMOP673A2V1.0.1B06",
+     "Manufacturer: ZTE INCORPORATED\r\nModel: MF636\r\nRevision: BD_TMOP673A2V1.0.1B06\r\nIMEI: "
+     "353142012345674\r\n+GCAP: +CGSM,+FCLASS,+DS"},
+    {11, "Sony Ericsson", "AAD-3052021-BV", "R8BE001", "Sony Ericsson K800i"},
+    {12, "LG ELECTRONICS INC.", "KU990", "V10c", "LG ELECTRONICS INC.\r\nKU990"},
+};
+
+enum ms__simzustand { MS_BEREIT, MS_PIN, MS_PUK, MS_FEHLT, MS_GESPERRT };
+
+// Whole simulator state; one client at a time.
+struct ms__zustand {
+    const ms__geraet* geraet = &ms__geraete[2];
+    int master = -1, slave = -1;
+    char portname[256] = "";
+    std::string link;
+    std::string steuerdatei;
+    FILE* protokoll = nullptr;
+    bool echo = true;
+    bool datenmodus = false;
+    int plusse = 0;
+    std::string zeile;
+    std::string echopuffer; // echo of the bytes read so far, sent as one write
+    int cmee = 0;
+    // SIM
+    ms__simzustand sim = MS_BEREIT;
+    std::string pin = "1234", puk = "12345678";
+    int pinrest = 3, pukrest = 10;
+    bool pingesetzt = true;
+    // network
+    int signal = 18;
+    std::string netzname = "T-Mobile D", netzcode = "26201";
+    std::string lac = "0A1B", ci = "00C3F2A1";
+    bool ohnequotes = false;
+    int cregn = 0, cgregn = 0, copsformat = 0, cgatt = 1, cfun = 1;
+    std::string cgdcont = "1,\"IP\",\"internet\",\"\",0,0";
+    // radio mode settings as each vendor stores them
+    int opsys = 3, nwrat = 0, selrat = 0, zsnt1 = 0, zsnt3 = 0;
+    int sysmode = 2, sysorder = 2, syssms = 1;
+    // the next fault to apply
+    std::string fehler;
+};
+
+ms__zustand ms__z;
+volatile sig_atomic_t ms__ende = 0;
+
+void ms__signal(int) {
+    ms__ende = 1;
+}
+
+long ms__jetztms() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1000L + t.tv_nsec / 1000000L;
+}
+
+void ms__schlaf(long ms) {
+    timespec t{ms / 1000, (ms % 1000) * 1000000L};
+    while (nanosleep(&t, &t) != 0 && !ms__ende) {
+    }
+}
+
+// One transcript line: wall time, direction, bytes with control characters escaped.
+void ms__protokolliere(char richtung, const char* daten, size_t n) {
+    if (!ms__z.protokoll || n == 0) return;
+    timespec t{};
+    clock_gettime(CLOCK_REALTIME, &t);
+    tm lt{};
+    gmtime_r(&t.tv_sec, &lt);
+    fprintf(ms__z.protokoll, "%02d:%02d:%02d.%03ld %c ", lt.tm_hour, lt.tm_min, lt.tm_sec,
+            t.tv_nsec / 1000000L, richtung);
+    for (size_t i = 0; i < n; i++) {
+        unsigned char c = static_cast<unsigned char>(daten[i]);
+        if (c == '\r')
+            fputs("\\r", ms__z.protokoll);
+        else if (c == '\n')
+            fputs("\\n", ms__z.protokoll);
+        else if (c == '\\')
+            fputs("\\\\", ms__z.protokoll);
+        else if (c < 0x20 || c >= 0x7f)
+            fprintf(ms__z.protokoll, "\\x%02X", c);
+        else
+            fputc(c, ms__z.protokoll);
+    }
+    fputc('\n', ms__z.protokoll);
+    fflush(ms__z.protokoll);
+}
+
+void ms__schreibroh(const char* daten, size_t n) {
+    size_t weg = 0;
+    while (weg < n) {
+        ssize_t r = write(ms__z.master, daten + weg, n - weg);
+        if (r < 0) {
+            if (errno == EINTR || errno == EAGAIN) {
+                ms__schlaf(5);
+                continue;
+            }
+            return;
+        }
+        weg += static_cast<size_t>(r);
+    }
+    ms__protokolliere('>', daten, n);
+}
+
+void ms__beende(int code) {
+    if (!ms__z.link.empty()) unlink(ms__z.link.c_str());
+    if (ms__z.protokoll) fclose(ms__z.protokoll);
+    _exit(code);
+}
+
+void ms__echo() {
+    if (ms__z.echopuffer.empty()) return;
+    std::string e;
+    e.swap(ms__z.echopuffer);
+    ms__schreibroh(e.data(), e.size());
+}
+
+// Sends an answer, applying a pending fault to it.
+void ms__antworte(const std::string& text) {
+    ms__echo();
+    std::string f = ms__z.fehler;
+    ms__z.fehler.clear();
+    if (f == "silence") return;
+    if (f == "hangup") {
+        close(ms__z.master);
+        close(ms__z.slave);
+        ms__beende(0);
+    }
+    if (f == "late") {
+        ms__schlaf(1500);
+        ms__schreibroh(text.data(), text.size());
+    } else if (f == "firstbyte" && text.size() > 1) {
+        ms__schreibroh(text.data(), 1);
+        ms__schlaf(300);
+        ms__schreibroh(text.data() + 1, text.size() - 1);
+    } else if (f == "split" && text.size() > 1) {
+        size_t h = text.size() / 2;
+        ms__schreibroh(text.data(), h);
+        ms__schlaf(200);
+        ms__schreibroh(text.data() + h, text.size() - h);
+    } else if (f == "garbage") {
+        std::string g;
+        for (size_t i = 0; i < text.size() + 8; i++)
+            g += static_cast<char>(0x80 + rand() % 0x7f);
+        ms__schreibroh(g.data(), g.size());
+    } else {
+        ms__schreibroh(text.data(), text.size());
+    }
+}
+
+std::string ms__gross(std::string s) {
+    for (char& c : s)
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool ms__beginnt(const std::string& s, const char* p) {
+    return s.rfind(p, 0) == 0;
+}
+
+// The quoted arguments of a command such as +CPIN="1234","5678".
+std::vector<std::string> ms__quotiert(const std::string& s) {
+    std::vector<std::string> r;
+    size_t i = 0;
+    while ((i = s.find('"', i)) != std::string::npos) {
+        size_t e = s.find('"', i + 1);
+        if (e == std::string::npos) break;
+        r.push_back(s.substr(i + 1, e - i - 1));
+        i = e + 1;
+    }
+    return r;
+}
+
+// Comma-separated integers after the '=' (missing values are -1).
+std::vector<int> ms__zahlen(const std::string& s) {
+    std::vector<int> r;
+    size_t i = s.find('=');
+    if (i == std::string::npos) return r;
+    std::string rest = s.substr(i + 1);
+    size_t p = 0;
+    while (true) {
+        size_t e = rest.find(',', p);
+        std::string t = rest.substr(p, e == std::string::npos ? std::string::npos : e - p);
+        r.push_back(t.empty() || !isdigit(static_cast<unsigned char>(t[0])) ? -1 : atoi(t.c_str()));
+        if (e == std::string::npos) break;
+        p = e + 1;
+    }
+    return r;
+}
+
+std::string ms__cme(int code, const char* text) {
+    if (ms__z.cmee == 1) return "\r\n+CME ERROR: " + std::to_string(code) + "\r\n";
+    if (ms__z.cmee == 2) return std::string("\r\n+CME ERROR: ") + text + "\r\n";
+    return "\r\nERROR\r\n";
+}
+
+// +CME error for commands that need an unlocked SIM, or "" when it is ready.
+std::string ms__simfehler() {
+    switch (ms__z.sim) {
+    case MS_BEREIT:
+        return "";
+    case MS_PIN:
+        return ms__cme(11, "SIM PIN required");
+    case MS_PUK:
+        return ms__cme(12, "SIM PUK required");
+    case MS_FEHLT:
+        return ms__cme(10, "SIM not inserted");
+    case MS_GESPERRT:
+        return ms__cme(13, "SIM failure");
+    }
+    return "";
+}
+
+std::string ms__q(const std::string& s) {
+    return ms__z.ohnequotes ? s : "\"" + s + "\"";
+}
+
+std::string ms__reg(const char* name, int n) {
+    int stat = ms__z.sim == MS_BEREIT && ms__z.cfun == 1 && !ms__z.netzname.empty() ? 1 : 0;
+    std::string r = std::string("+") + name + ": " + std::to_string(n) + "," + std::to_string(stat);
+    if (n == 2 && stat) r += "," + ms__q(ms__z.lac) + "," + ms__q(ms__z.ci);
+    return r;
+}
+
+int ms__balken() {
+    int s = ms__z.signal;
+    if (s == 99 || s < 0) return 0;
+    return s >= 27 ? 5 : s >= 21 ? 4 : s >= 15 ? 3 : s >= 9 ? 2 : s >= 3 ? 1 : 0;
+}
+
+// Answers one command line; info is the text before the final result.
+std::string ms__befehl(const std::string& zeile) {
+    const std::string ok = "\r\nOK\r\n", err = "\r\nERROR\r\n";
+    std::string g = ms__gross(zeile);
+    if (!ms__beginnt(g, "AT")) return err;
+    std::string c = g.substr(2);
+    std::string roh = zeile.substr(2);
+    auto info = [&](const std::string& t) { return "\r\n" + t + "\r\n" + ok; };
+    const ms__geraet& d = *ms__z.geraet;
+    int typ = d.typ;
+
+    if (c.empty() || c == "Z" || c == "&F" || c == "H" || c == "H0" || ms__beginnt(c, "V1") ||
+        ms__beginnt(c, "Q0") || ms__beginnt(c, "S0") || ms__beginnt(c, "&"))
+        return ok;
+    if (c == "E0" || c == "E1") {
+        ms__z.echo = c == "E1";
+        return ok;
+    }
+    if (c == "I" || c == "I0") return info(d.ati);
+    if (c == "+CGMI" || c == "+GMI")
+        return info(typ == 3 || typ == 1 || typ == 8 ? d.hersteller : std::string(d.hersteller));
+    if (c == "+CGMM" || c == "+GMM") return info(d.modell);
+    if (c == "+CGMR" || c == "+GMR") return info(d.revision);
+    if (c == "+CGSN" || c == "+GSN") return info("353142012345674");
+    if (c == "+CIMI") return ms__z.sim == MS_BEREIT ? info("262011234567890") : ms__simfehler();
+    if (ms__beginnt(c, "+CMEE=")) {
+        auto z = ms__zahlen(c);
+        if (z.empty() || z[0] < 0 || z[0] > 2) return err;
+        ms__z.cmee = z[0];
+        return ok;
+    }
+    if (c == "+CPIN?") {
+        switch (ms__z.sim) {
+        case MS_BEREIT:
+            return info("+CPIN: READY");
+        case MS_PIN:
+            return info("+CPIN: SIM PIN");
+        case MS_PUK:
+            return info("+CPIN: SIM PUK");
+        case MS_FEHLT:
+            return "\r\n+CME ERROR: 10\r\n";
+        case MS_GESPERRT:
+            return "\r\n+CME ERROR: 13\r\n";
+        }
+    }
+    if (ms__beginnt(c, "+CPIN=")) {
+        auto a = ms__quotiert(roh);
+        if (a.empty()) {
+            // unquoted forms are accepted by most devices
+            std::string r = roh.substr(roh.find('=') + 1);
+            size_t k = r.find(',');
+            a.push_back(r.substr(0, k));
+            if (k != std::string::npos) a.push_back(r.substr(k + 1));
+        }
+        switch (ms__z.sim) {
+        case MS_FEHLT:
+            return ms__cme(10, "SIM not inserted");
+        case MS_GESPERRT:
+            return ms__cme(13, "SIM failure");
+        case MS_BEREIT:
+            return ms__cme(3, "operation not allowed");
+        case MS_PIN:
+            if (a[0] == ms__z.pin) {
+                ms__z.sim = MS_BEREIT;
+                ms__z.pinrest = 3;
+                return ok;
+            }
+            if (--ms__z.pinrest <= 0) {
+                ms__z.pinrest = 0;
+                ms__z.sim = MS_PUK;
+            }
+            return ms__cme(16, "incorrect password");
+        case MS_PUK:
+            if (a.size() >= 2 && a[0] == ms__z.puk && !a[1].empty()) {
+                ms__z.pin = a[1];
+                ms__z.sim = MS_BEREIT;
+                ms__z.pinrest = 3;
+                ms__z.pukrest = 10;
+                return ok;
+            }
+            if (a.size() < 2) return ms__cme(12, "SIM PUK required");
+            if (--ms__z.pukrest <= 0) {
+                ms__z.pukrest = 0;
+                ms__z.sim = MS_GESPERRT;
+            }
+            return ms__cme(16, "incorrect password");
+        }
+    }
+    if (c == "+CPINR?" || c == "^CPIN?")
+        return info("+CPINR: " + std::to_string(ms__z.pinrest) + "," +
+                    std::to_string(ms__z.pukrest));
+    if (c == "+CSQ") return info("+CSQ: " + std::to_string(ms__z.signal) + ",99");
+    if (c == "+CIND?") return info("+CIND: 5," + std::to_string(ms__balken()) + ",1,0,0,0,0,0");
+    if (c == "+CBC") return info("+CBC: 0,80");
+    if (c == "+CFUN?") return info("+CFUN: " + std::to_string(ms__z.cfun));
+    if (ms__beginnt(c, "+CFUN=")) {
+        auto z = ms__zahlen(c);
+        if (z.empty() || z[0] < 0) return err;
+        ms__z.cfun = typ == 5 ? (z[0] == 4 ? 4 : 1) : z[0];
+        if (typ == 5 && (z[0] == 1 || z[0] == 5 || z[0] == 6)) ms__z.opsys = z[0];
+        return ok;
+    }
+    // everything below needs the SIM
+    if (ms__beginnt(c, "+C") || ms__beginnt(c, "D") || ms__beginnt(c, "_O") ||
+        ms__beginnt(c, "^SYS") || ms__beginnt(c, "$NW") || ms__beginnt(c, "!SEL") ||
+        ms__beginnt(c, "+Z")) {
+        std::string f = ms__simfehler();
+        if (!f.empty()) return f;
+    }
+    if (c == "+CREG?") return info(ms__reg("CREG", ms__z.cregn));
+    if (c == "+CGREG?") return info(ms__reg("CGREG", ms__z.cgregn));
+    if (ms__beginnt(c, "+CREG=") || ms__beginnt(c, "+CGREG=")) {
+        auto z = ms__zahlen(c);
+        if (z.empty() || z[0] < 0 || z[0] > 2) return err;
+        (c[2] == 'R' ? ms__z.cregn : ms__z.cgregn) = z[0];
+        return ok;
+    }
+    if (c == "+COPS?") {
+        if (ms__z.netzname.empty() || ms__z.cfun != 1) return info("+COPS: 0");
+        return info("+COPS: 0," + std::to_string(ms__z.copsformat) + ",\"" +
+                    (ms__z.copsformat == 2 ? ms__z.netzcode : ms__z.netzname) + "\",2");
+    }
+    if (c == "+COPS=?")
+        return info("+COPS: (2,\"" + ms__z.netzname + "\",\"" + ms__z.netzname.substr(0, 8) +
+                    "\",\"" + ms__z.netzcode +
+                    "\",2),(3,\"o2 - de\",\"o2 - de\",\"26207\",2),(1,\"Vodafone.de\","
+                    "\"Vodafone\",\"26202\",0),,(0,1,2,3,4),(0,1,2)");
+    if (ms__beginnt(c, "+COPS=")) {
+        auto z = ms__zahlen(c);
+        if (z.empty() || z[0] < 0) return err;
+        if (z[0] == 3) {
+            if (z.size() < 2 || (z[1] != 0 && z[1] != 2)) return err;
+            ms__z.copsformat = z[1];
+        }
+        return ok;
+    }
+    if (ms__beginnt(c, "+CGDCONT=")) {
+        if (ms__quotiert(roh).empty()) return err;
+        ms__z.cgdcont = roh.substr(roh.find('=') + 1);
+        return ok;
+    }
+    if (c == "+CGDCONT?") return info("+CGDCONT: " + ms__z.cgdcont);
+    if (c == "+CGATT?") return info("+CGATT: " + std::to_string(ms__z.cgatt));
+    if (ms__beginnt(c, "+CGATT=")) {
+        auto z = ms__zahlen(c);
+        if (z.empty() || (z[0] != 0 && z[0] != 1)) return err;
+        ms__z.cgatt = z[0];
+        return ok;
+    }
+    if (ms__beginnt(c, "D*99") || ms__beginnt(c, "DT*99")) {
+        if (ms__z.netzname.empty()) return "\r\nNO CARRIER\r\n";
+        ms__z.datenmodus = true;
+        ms__z.plusse = 0;
+        return "\r\nCONNECT 7200000\r\n";
+    }
+    // vendor radio mode commands
+    if (ms__beginnt(c, "_OPSYS=") && typ != 2 && typ != 3 && typ != 5 && typ != 8) {
+        auto z = ms__zahlen(c);
+        if (z.empty() || z[0] < 0 || z[0] > 5) return err;
+        ms__z.opsys = z[0];
+        return ok;
+    }
+    if (c == "_OPSYS?" && typ == 1) return info("_OPSYS: " + std::to_string(ms__z.opsys) + ",2");
+    if (c == "_OWCTI?" && typ == 1)
+        return info("_OWCTI: " + std::to_string(ms__z.opsys == 0 ? 0 : 4));
+    if (typ == 2 && ms__beginnt(c, "$NWRAT=")) {
+        auto z = ms__zahlen(c);
+        if (z.empty() || z[0] < 0 || z[0] > 2) return err;
+        ms__z.nwrat = z[0];
+        return ok;
+    }
+    if (typ == 2 && c == "$NWRAT?")
+        return info("$NWRAT: " + std::to_string(ms__z.nwrat) + ",2," +
+                    std::to_string(ms__z.nwrat == 1 ? 4 : 2));
+    if (typ == 3 && ms__beginnt(c, "^SYSCFG=")) {
+        auto z = ms__zahlen(c);
+        if (z.size() < 5 || z[0] < 0 || z[1] < 0) return err;
+        ms__z.sysmode = z[0];
+        ms__z.sysorder = z[1];
+        ms__z.syssms = z[4];
+        return ok;
+    }
+    if (typ == 3 && c == "^SYSCFG?")
+        return info("^SYSCFG:" + std::to_string(ms__z.sysmode) + "," +
+                    std::to_string(ms__z.sysorder) + ",3FFFFFFF,1," + std::to_string(ms__z.syssms));
+    if (typ == 3 && c == "^SYSINFO")
+        return info(std::string("^SYSINFO:2,3,0,5,1,,") + (ms__z.sysmode == 13 ? "3" : "4"));
+    if (typ == 4 && ms__beginnt(c, "!SELRAT=")) {
+        auto z = ms__zahlen(c);
+        if (z.empty() || z[0] < 0 || z[0] > 4) return err;
+        ms__z.selrat = z[0];
+        return ok;
+    }
+    if (typ == 4 && c == "!SELRAT?") return info("!SELRAT: 0" + std::to_string(ms__z.selrat));
+    if (typ == 8 && ms__beginnt(c, "+ZSNT=")) {
+        auto z = ms__zahlen(c);
+        if (z.size() < 3 || z[0] < 0 || z[2] < 0) return err;
+        ms__z.zsnt1 = z[0];
+        ms__z.zsnt3 = z[2];
+        return ok;
+    }
+    if (typ == 8 && c == "+ZSNT?")
+        return info("+ZSNT: " + std::to_string(ms__z.zsnt1) + ",0," + std::to_string(ms__z.zsnt3));
+    if (typ == 8 && c == "+ZPAS?")
+        return info(std::string("+ZPAS: \"") + (ms__z.zsnt1 == 1 ? "GPRS" : "UMTS") +
+                    "\",\"CS_PS\"");
+    // harmless settings every device takes
+    if (ms__beginnt(c, "+CNMI") || ms__beginnt(c, "+CMGF") || ms__beginnt(c, "+CSCS") ||
+        ms__beginnt(c, "+CLIP") || ms__beginnt(c, "+CRC") || ms__beginnt(c, "+CPMS"))
+        return ok;
+    return err;
+}
+
+// Acts on one line of the control file.
+void ms__steuerung(const std::string& zeile) {
+    char a[128] = "", b[128] = "";
+    if (sscanf(zeile.c_str(), "signal %d", &ms__z.signal) == 1) return;
+    if (zeile.rfind("network ", 0) == 0) {
+        // the name may contain blanks: the numeric code is the last word
+        std::string rest = zeile.substr(8);
+        size_t k = rest.find_last_of(' ');
+        if (k == std::string::npos) {
+            ms__z.netzname = rest == "none" ? "" : rest;
+        } else {
+            ms__z.netzname = rest.substr(0, k);
+            ms__z.netzcode = rest.substr(k + 1);
+        }
+        return;
+    }
+    if (sscanf(zeile.c_str(), "cell %127s %127s", a, b) == 2) {
+        ms__z.lac = a;
+        ms__z.ci = b;
+        return;
+    }
+    if (sscanf(zeile.c_str(), "sim %127s", a) == 1) {
+        std::string s = a;
+        ms__z.sim = s == "ready" ? MS_BEREIT : s == "pin" ? MS_PIN : s == "puk" ? MS_PUK : MS_FEHLT;
+        return;
+    }
+    if (sscanf(zeile.c_str(), "fault %127s", a) == 1) {
+        ms__z.fehler = a;
+        if (ms__z.fehler == "hangup") ms__antworte("");
+        return;
+    }
+    if (zeile == "ring") {
+        const std::string r = "\r\nRING\r\n\r\n+CLIP: \"+491701234567\",145\r\n";
+        ms__schreibroh(r.data(), r.size());
+    }
+}
+
+void ms__steuerdatei() {
+    if (ms__z.steuerdatei.empty()) return;
+    int fd = open(ms__z.steuerdatei.c_str(), O_RDWR);
+    if (fd < 0) return;
+    std::string inhalt;
+    char buf[512];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0)
+        inhalt.append(buf, static_cast<size_t>(n));
+    if (!inhalt.empty() && ftruncate(fd, 0) != 0) {
+    }
+    close(fd);
+    size_t p = 0;
+    while (p < inhalt.size()) {
+        size_t e = inhalt.find('\n', p);
+        std::string z = inhalt.substr(p, e == std::string::npos ? std::string::npos : e - p);
+        if (!z.empty() && z.back() == '\r') z.pop_back();
+        if (!z.empty()) ms__steuerung(z);
+        if (e == std::string::npos) break;
+        p = e + 1;
+    }
+}
+
+void ms__byte(char c) {
+    if (ms__z.datenmodus) {
+        // "+++" leaves the data mode
+        ms__z.plusse = c == '+' ? ms__z.plusse + 1 : 0;
+        if (ms__z.plusse == 3) {
+            ms__z.datenmodus = false;
+            ms__z.plusse = 0;
+            ms__antworte("\r\nOK\r\n");
+        }
+        return;
+    }
+    if (ms__z.echo) ms__z.echopuffer += c;
+    if (c == '\n') return;
+    if (c == '\r') {
+        std::string z = ms__z.zeile;
+        ms__z.zeile.clear();
+        while (!z.empty() && z[0] == ' ')
+            z.erase(0, 1);
+        if (!z.empty()) ms__antworte(ms__befehl(z));
+        return;
+    }
+    if (c == 8 || c == 127) {
+        if (!ms__z.zeile.empty()) ms__z.zeile.pop_back();
+        return;
+    }
+    if (ms__z.zeile.size() < 1024) ms__z.zeile += c;
+}
+
+void ms__hilfe() {
+    fputs("usage: modemsim [--type N] [--pin PIN] [--puk PUK] [--nopin] [--nosim]\n"
+          "                [--signal N] [--network NAME NUMERIC] [--cell LAC CI] [--unquoted]\n"
+          "                [--byid DIR --name NAME] [--control FILE] [--transcript FILE]\n",
+          stderr);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string byid, name, protokoll;
+    bool pinabfrage = true, ohnesim = false;
+    for (int i = 1; i < argc; i++) {
+        std::string o = argv[i];
+        bool hat1 = i + 1 < argc, hat2 = i + 2 < argc;
+        if (o == "--type" && hat1) {
+            int t = atoi(argv[++i]);
+            ms__z.geraet = nullptr;
+            for (const auto& d : ms__geraete)
+                if (d.typ == t) ms__z.geraet = &d;
+            if (!ms__z.geraet) {
+                fprintf(stderr, "modemsim: unknown device type %d\n", t);
+                return 2;
+            }
+        } else if (o == "--pin" && hat1) {
+            ms__z.pin = argv[++i];
+        } else if (o == "--puk" && hat1) {
+            ms__z.puk = argv[++i];
+        } else if (o == "--nopin") {
+            pinabfrage = false;
+        } else if (o == "--nosim") {
+            ohnesim = true;
+        } else if (o == "--signal" && hat1) {
+            ms__z.signal = atoi(argv[++i]);
+        } else if (o == "--network" && hat2) {
+            ms__z.netzname = argv[++i];
+            ms__z.netzcode = argv[++i];
+        } else if (o == "--cell" && hat2) {
+            ms__z.lac = argv[++i];
+            ms__z.ci = argv[++i];
+        } else if (o == "--unquoted") {
+            ms__z.ohnequotes = true;
+        } else if (o == "--byid" && hat1) {
+            byid = argv[++i];
+        } else if (o == "--name" && hat1) {
+            name = argv[++i];
+        } else if (o == "--control" && hat1) {
+            ms__z.steuerdatei = argv[++i];
+        } else if (o == "--transcript" && hat1) {
+            protokoll = argv[++i];
+        } else {
+            ms__hilfe();
+            return 2;
+        }
+    }
+    ms__z.sim = ohnesim ? MS_FEHLT : pinabfrage ? MS_PIN : MS_BEREIT;
+
+    if (openpty(&ms__z.master, &ms__z.slave, ms__z.portname, nullptr, nullptr) != 0) {
+        perror("modemsim: openpty");
+        return 1;
+    }
+    // The slave stays open here too, so the master never reads EIO between clients.
+    termios t{};
+    tcgetattr(ms__z.slave, &t);
+    cfmakeraw(&t);
+    tcsetattr(ms__z.slave, TCSANOW, &t);
+    if (!protokoll.empty()) ms__z.protokoll = fopen(protokoll.c_str(), "a");
+    if (!byid.empty() && !name.empty()) {
+        ms__z.link = byid + "/" + name;
+        unlink(ms__z.link.c_str());
+        if (symlink(ms__z.portname, ms__z.link.c_str()) != 0) perror("modemsim: symlink");
+    }
+    struct sigaction sa {};
+    sa.sa_handler = ms__signal;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    srand(static_cast<unsigned>(getpid()));
+    printf("port %s\n", ms__z.portname);
+    fflush(stdout);
+
+    long naechste = 0;
+    while (!ms__ende) {
+        pollfd p{ms__z.master, POLLIN, 0};
+        int r = poll(&p, 1, 50);
+        if (r > 0 && (p.revents & POLLIN)) {
+            char buf[256];
+            ssize_t n = read(ms__z.master, buf, sizeof buf);
+            if (n > 0) {
+                ms__protokolliere('<', buf, static_cast<size_t>(n));
+                for (ssize_t i = 0; i < n; i++)
+                    ms__byte(buf[i]);
+                ms__echo();
+            }
+        }
+        long jetzt = ms__jetztms();
+        if (jetzt >= naechste) {
+            naechste = jetzt + 50;
+            ms__steuerdatei();
+        }
+    }
+    ms__beende(0);
+}
