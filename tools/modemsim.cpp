@@ -11,6 +11,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
+#include <algorithm>
 #include <string>
 #include <termios.h>
 #include <unistd.h>
@@ -86,6 +87,10 @@ struct ms__zustand {
     int sysmode = 2, sysorder = 2, syssms = 1;
     // the next fault to apply
     std::string fehler;
+    // Novatel diagnostic port: frames received so far and the answer waiting for a poll
+    int zweitmaster = -1, zweitslave = -1;
+    char zweitname[256] = "";
+    std::string zweitpuffer, zweitantwort;
 };
 
 ms__zustand ms__z;
@@ -294,8 +299,7 @@ std::string ms__befehl(const std::string& zeile) {
         return ok;
     }
     if (c == "I" || c == "I0") return info(d.ati);
-    if (c == "+CGMI" || c == "+GMI")
-        return info(typ == 3 || typ == 1 || typ == 8 ? d.hersteller : std::string(d.hersteller));
+    if (c == "+CGMI" || c == "+GMI") return info(d.hersteller);
     if (c == "+CGMM" || c == "+GMM") return info(d.modell);
     if (c == "+CGMR" || c == "+GMR") return info(d.revision);
     if (c == "+CGSN" || c == "+GSN") return info("353142012345674");
@@ -576,10 +580,87 @@ void ms__byte(char c) {
     if (ms__z.zeile.size() < 1024) ms__z.zeile += c;
 }
 
+// CRC-16/X.25 as PPP uses it for its frames.
+unsigned ms__fcs(const unsigned char* p, size_t n) {
+    unsigned f = 0xFFFF;
+    for (size_t i = 0; i < n; i++) {
+        f ^= p[i];
+        for (int b = 0; b < 8; b++)
+            f = (f & 1) ? (f >> 1) ^ 0x8408 : f >> 1;
+    }
+    return ~f & 0xFFFF;
+}
+
+constexpr size_t MS_RAHMEN = 651;
+
+void ms__zweitschreibe(const std::string& d) {
+    if (write(ms__z.zweitmaster, d.data(), d.size()) < 0) {
+    }
+    ms__protokolliere(']', d.data(), d.size());
+}
+
+// A diagnostic frame: header, text at byte 4, its length at byte 644, FCS, flag.
+std::string ms__rahmen(unsigned char sub, unsigned char art, const std::string& text) {
+    std::string r(MS_RAHMEN, '\0');
+    r[0] = 0x4B;
+    r[1] = static_cast<char>(sub);
+    r[2] = static_cast<char>(art);
+    size_t n = std::min<size_t>(text.size(), 255);
+    r.replace(4, n, text.substr(0, n));
+    r[644] = static_cast<char>(n);
+    unsigned f = ms__fcs(reinterpret_cast<const unsigned char*>(r.data()), 648);
+    r[648] = static_cast<char>(f & 0xFF);
+    r[649] = static_cast<char>(f >> 8);
+    r[650] = 0x7E;
+    return r;
+}
+
+// The secondary port of Novatel modems: AT commands inside 651-byte frames. A command
+// frame is acknowledged with an empty frame; the answer comes with the next poll frame.
+// Commands sent as plain text get plain answers. The probe frame stays unanswered, as
+// on the U740 this device type presents.
+void ms__zweitport() {
+    std::string& b = ms__z.zweitpuffer;
+    while (!b.empty()) {
+        unsigned char c0 = static_cast<unsigned char>(b[0]);
+        if (c0 == 0x30) {
+            if (b.size() < 6) return;
+            b.erase(0, 6);
+        } else if (c0 == 0x4B) {
+            if (b.size() < MS_RAHMEN) return;
+            const auto* u = reinterpret_cast<const unsigned char*>(b.data());
+            unsigned f = ms__fcs(u, 648);
+            bool gut = u[650] == 0x7E && u[648] == (f & 0xFF) && u[649] == (f >> 8);
+            unsigned char sub = u[1], art = u[2];
+            std::string text = b.substr(4, std::min<size_t>(u[644], 640));
+            b.erase(0, MS_RAHMEN);
+            if (!gut) continue;
+            if (art == 0x03) {
+                while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
+                    text.pop_back();
+                ms__z.zweitantwort = ms__befehl(text);
+                ms__zweitschreibe(ms__rahmen(sub, 0x03, ""));
+            } else if (art == 0x04) {
+                ms__zweitschreibe(ms__rahmen(sub, 0x04, ms__z.zweitantwort));
+                ms__z.zweitantwort.clear();
+            }
+        } else if (c0 == 'A' || c0 == 'a') {
+            size_t e = b.find('\r');
+            if (e == std::string::npos) return;
+            std::string z = b.substr(0, e);
+            b.erase(0, e + 1);
+            ms__zweitschreibe(ms__befehl(z));
+        } else {
+            b.erase(0, 1); // out of step: resynchronise on the next header
+        }
+    }
+}
+
 void ms__hilfe() {
     fputs("usage: modemsim [--type N] [--pin PIN] [--puk PUK] [--nopin] [--nosim]\n"
           "                [--signal N] [--network NAME NUMERIC] [--cell LAC CI] [--unquoted]\n"
-          "                [--byid DIR --name NAME] [--control FILE] [--transcript FILE]\n",
+          "                [--byid DIR --name NAME] [--control FILE] [--transcript FILE]\n"
+          "                [--secondary]\n",
           stderr);
 }
 
@@ -587,7 +668,7 @@ void ms__hilfe() {
 
 int main(int argc, char** argv) {
     std::string byid, name, protokoll;
-    bool pinabfrage = true, ohnesim = false;
+    bool pinabfrage = true, ohnesim = false, zweitport = false;
     for (int i = 1; i < argc; i++) {
         std::string o = argv[i];
         bool hat1 = i + 1 < argc, hat2 = i + 2 < argc;
@@ -616,6 +697,8 @@ int main(int argc, char** argv) {
         } else if (o == "--cell" && hat2) {
             ms__z.lac = argv[++i];
             ms__z.ci = argv[++i];
+        } else if (o == "--secondary") {
+            zweitport = true;
         } else if (o == "--unquoted") {
             ms__z.ohnequotes = true;
         } else if (o == "--byid" && hat1) {
@@ -654,14 +737,34 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
     srand(static_cast<unsigned>(getpid()));
+    if (zweitport) {
+        if (openpty(&ms__z.zweitmaster, &ms__z.zweitslave, ms__z.zweitname, nullptr, nullptr) !=
+            0) {
+            perror("modemsim: openpty");
+            return 1;
+        }
+        tcgetattr(ms__z.zweitslave, &t);
+        cfmakeraw(&t);
+        tcsetattr(ms__z.zweitslave, TCSANOW, &t);
+    }
     printf("port %s\n", ms__z.portname);
+    if (zweitport) printf("secondary %s\n", ms__z.zweitname);
     fflush(stdout);
 
     long naechste = 0;
     while (!ms__ende) {
-        pollfd p{ms__z.master, POLLIN, 0};
-        int r = poll(&p, 1, 50);
-        if (r > 0 && (p.revents & POLLIN)) {
+        pollfd p[2] = {{ms__z.master, POLLIN, 0}, {ms__z.zweitmaster, POLLIN, 0}};
+        int r = poll(p, ms__z.zweitmaster >= 0 ? 2 : 1, 50);
+        if (r > 0 && ms__z.zweitmaster >= 0 && (p[1].revents & POLLIN)) {
+            char buf[1024];
+            ssize_t n = read(ms__z.zweitmaster, buf, sizeof buf);
+            if (n > 0) {
+                ms__protokolliere('[', buf, static_cast<size_t>(n));
+                ms__z.zweitpuffer.append(buf, static_cast<size_t>(n));
+                ms__zweitport();
+            }
+        }
+        if (r > 0 && (p[0].revents & POLLIN)) {
             char buf[256];
             ssize_t n = read(ms__z.master, buf, sizeof buf);
             if (n > 0) {

@@ -20,7 +20,8 @@ struct Sim {
     std::string dir;
     int pid = -1;
     int fd = -1;
-    std::string port;
+    std::string port, zweit;
+    int zfd = -1;
 
     bool start(std::vector<std::string> args) {
         dir = ts_scratchdir();
@@ -32,16 +33,27 @@ struct Sim {
         std::string out = ts_readfile(dir + "/out");
         if (out.rfind("port ", 0) != 0) return false;
         port = out.substr(5, out.find('\n') - 5);
-        fd = open(port.c_str(), O_RDWR | O_NOCTTY);
-        if (fd < 0) return false;
+        fd = roh(port);
+        for (const auto& a : args)
+            if (a == "--secondary") {
+                if (!ts_waitfor(dir + "/out", "secondary ", 2000)) return false;
+                zweit = ts_readlines(dir + "/out").at(1).substr(10);
+                zfd = roh(zweit);
+            }
+        return fd >= 0;
+    }
+    static int roh(const std::string& pfad) {
+        int f = open(pfad.c_str(), O_RDWR | O_NOCTTY);
+        if (f < 0) return -1;
         termios t{};
-        tcgetattr(fd, &t);
+        tcgetattr(f, &t);
         cfmakeraw(&t);
-        tcsetattr(fd, TCSANOW, &t);
-        return true;
+        tcsetattr(f, TCSANOW, &t);
+        return f;
     }
     ~Sim() {
         if (fd >= 0) close(fd);
+        if (zfd >= 0) close(zfd);
         if (pid > 0) {
             kill(pid, SIGTERM);
             if (ts_waitpid(pid, 3000) == -1) {
@@ -58,13 +70,13 @@ struct Sim {
             usleep(10000);
     }
     // Reads until the text holds one of the final results or ms pass.
-    std::string read(long ms, const char* ende = nullptr) {
+    std::string read(long ms, const char* ende = nullptr, int von = -1) {
         std::string r;
         for (long waited = 0; waited < ms;) {
-            pollfd p{fd, POLLIN, 0};
+            pollfd p{von >= 0 ? von : fd, POLLIN, 0};
             if (poll(&p, 1, 20) > 0) {
                 char buf[512];
-                ssize_t n = ::read(fd, buf, sizeof buf);
+                ssize_t n = ::read(p.fd, buf, sizeof buf);
                 if (n <= 0) break;
                 r.append(buf, static_cast<size_t>(n));
                 if (ende ? r.find(ende) != std::string::npos
@@ -265,6 +277,65 @@ TEST(ModemSim, Faults) {
     ASSERT_NE(st, -1);
     EXPECT_TRUE(WIFEXITED(st));
     s.pid = -1;
+}
+
+// A frame of the Novatel diagnostic port with the check bytes the device expects.
+std::string rahmen(unsigned char art, const std::string& text, unsigned char c1, unsigned char c2) {
+    std::string r(651, '\0');
+    r[0] = 0x4B;
+    r[1] = 0x32;
+    r[2] = static_cast<char>(art);
+    r.replace(4, text.size(), text);
+    r[644] = static_cast<char>(text.size());
+    r[648] = static_cast<char>(c1);
+    r[649] = static_cast<char>(c2);
+    r[650] = 0x7E;
+    return r;
+}
+
+TEST(ModemSim, NovatelSecondaryPortFrames) {
+    Sim s;
+    ASSERT_TRUE(s.start({"--type", "2", "--nopin", "--secondary", "--signal", "21"}));
+    ASSERT_GE(s.zfd, 0);
+    auto schreibe = [&](const std::string& d) {
+        ASSERT_EQ(write(s.zfd, d.data(), d.size()), (ssize_t)d.size());
+    };
+    // the probe stays unanswered, as on a U740
+    schreibe(std::string("\x30\x00\x01\xEB\x51\x7E", 6));
+    EXPECT_EQ(s.read(300, "never", s.zfd), "");
+    // a frame with a wrong check is dropped
+    schreibe(rahmen(0x03, "AT+CSQ\r", 0x00, 0x00));
+    EXPECT_EQ(s.read(300, "never", s.zfd), "");
+    schreibe(rahmen(0x03, "AT+CSQ\r", 0x03, 0x03));
+    std::string ack = s.read(2000, "never", s.zfd).substr(0, 651);
+    ASSERT_EQ(ack.size(), 651u);
+    EXPECT_EQ(ack[0], 'K');
+    EXPECT_EQ(ack[644], 0);
+    schreibe(rahmen(0x04, "", 0x34, 0x25));
+    std::string a;
+    for (int i = 0; i < 50 && a.size() < 651; i++)
+        a += s.read(100, "never", s.zfd);
+    ASSERT_EQ(a.size(), 651u);
+    std::string text = "\r\n+CSQ: 21,99\r\n\r\nOK\r\n";
+    EXPECT_EQ(a.substr(4, text.size()), text);
+    EXPECT_EQ(static_cast<unsigned char>(a[644]), text.size());
+    EXPECT_EQ(static_cast<unsigned char>(a[650]), 0x7E);
+    // plain text commands on the same port get plain answers
+    schreibe("AT$NWRAT?\r");
+    EXPECT_TRUE(has(s.read(2000, "OK\r\n", s.zfd), "$NWRAT: 0,2,2"));
+}
+
+TEST(ModemSim, PublishesStableName) {
+    std::string byid = ts_scratchdir();
+    const std::string name = "usb-HUAWEI_Technologies_HUAWEI_Mobile-if00-port0";
+    {
+        Sim s;
+        ASSERT_TRUE(s.start({"--nopin", "--byid", byid, "--name", name}));
+        char ziel[256] = "";
+        ASSERT_GT(readlink((byid + "/" + name).c_str(), ziel, sizeof ziel - 1), 0);
+        EXPECT_EQ(std::string(ziel), s.port);
+    }
+    EXPECT_NE(access((byid + "/" + name).c_str(), F_OK), 0); // removed on exit
 }
 
 } // namespace
