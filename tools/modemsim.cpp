@@ -80,6 +80,7 @@ struct ms__zustand {
     std::string netzname = "T-Mobile D", netzcode = "26201";
     std::string lac = "0A1B", ci = "00C3F2A1";
     bool ohnequotes = false;
+    int regstatus = 1; // 1 home network, 5 roaming, 2 searching, 3 denied
     int cregn = 0, cgregn = 0, copsformat = 0, cgatt = 1, cfun = 1;
     std::string cgdcont = "1,\"IP\",\"internet\",\"\",0,0";
     // radio mode settings as each vendor stores them
@@ -268,9 +269,10 @@ std::string ms__q(const std::string& s) {
 }
 
 std::string ms__reg(const char* name, int n) {
-    int stat = ms__z.sim == MS_BEREIT && ms__z.cfun == 1 && !ms__z.netzname.empty() ? 1 : 0;
+    int stat =
+        ms__z.sim == MS_BEREIT && ms__z.cfun == 1 && !ms__z.netzname.empty() ? ms__z.regstatus : 0;
     std::string r = std::string("+") + name + ": " + std::to_string(n) + "," + std::to_string(stat);
-    if (n == 2 && stat) r += "," + ms__q(ms__z.lac) + "," + ms__q(ms__z.ci);
+    if (n == 2 && (stat == 1 || stat == 5)) r += "," + ms__q(ms__z.lac) + "," + ms__q(ms__z.ci);
     return r;
 }
 
@@ -513,6 +515,7 @@ void ms__steuerung(const std::string& zeile) {
         ms__z.ci = b;
         return;
     }
+    if (sscanf(zeile.c_str(), "register %d", &ms__z.regstatus) == 1) return;
     if (sscanf(zeile.c_str(), "sim %127s", a) == 1) {
         std::string s = a;
         ms__z.sim = s == "ready" ? MS_BEREIT : s == "pin" ? MS_PIN : s == "puk" ? MS_PUK : MS_FEHLT;

@@ -220,6 +220,10 @@ TEST(ModemSim, ControlChannelAndTranscript) {
     s.cmd("AT+CGREG=2");
     EXPECT_TRUE(has(s.cmd("AT+COPS?"), "\"Vodafone.de\""));
     EXPECT_TRUE(has(s.cmd("AT+CGREG?"), "\"00FF\",\"1234ABCD\""));
+    s.control("register 5");
+    EXPECT_TRUE(has(s.cmd("AT+CGREG?"), "+CGREG: 2,5,\"00FF\""));
+    s.control("register 2");
+    EXPECT_TRUE(has(s.cmd("AT+CGREG?"), "+CGREG: 2,2\r\n"));
     s.control("ring");
     EXPECT_EQ(s.read(1000, "145\r\n"), "\r\nRING\r\n\r\n+CLIP: \"+491701234567\",145\r\n");
     s.control("sim missing");
@@ -277,6 +281,10 @@ TEST(ModemSim, Faults) {
     ASSERT_NE(st, -1);
     EXPECT_TRUE(WIFEXITED(st));
     s.pid = -1;
+    pollfd p{s.fd, POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 1000), 1); // the line is gone: the reader learns it at once
+    char c;
+    EXPECT_LE(read(s.fd, &c, 1), 0);
 }
 
 // A frame of the Novatel diagnostic port with the check bytes the device expects.
