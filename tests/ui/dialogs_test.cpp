@@ -2,6 +2,7 @@
 // keys, the window's close and the time-out, always from a thread that is not the GTK
 // thread; destroyed parents, answers that race, the program end, the GTK thread as caller,
 // texts with markup characters, and screenshots for people to look at.
+#include "gtktestloop.h"
 #include "core/programstate.h"
 #include "core/threads.h"
 #include "testsupport.h"
@@ -49,23 +50,6 @@ void logfang(const gchar* domain, GLogLevelFlags level, const gchar* msg, gpoint
     if (!(level & (G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_ERROR))) return;
     std::lock_guard<std::mutex> g(logmu);
     logwarnungen.push_back(std::string(domain ? domain : "") + ": " + (msg ? msg : ""));
-}
-
-std::atomic<bool> gtklaeuft{false};
-std::atomic<GThread*> gtkfaden{nullptr};
-
-gpointer gtkthread(gpointer) {
-    th_reg r = th_register("gtkthread");
-    gtkfaden = g_thread_self();
-    gdk_threads_add_idle(
-        [](gpointer) -> gboolean {
-            gtklaeuft = true;
-            return FALSE;
-        },
-        nullptr);
-    gm_run();
-    th_unregister(r);
-    return nullptr;
 }
 
 // One dialog call in a thread of its own.

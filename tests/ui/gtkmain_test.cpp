@@ -1,5 +1,6 @@
 // The GTK main loop and the program end: th_terminate quits the real GTK loop from any
 // thread, also from the GTK thread itself and from a thread that holds the GTK lock.
+#include "gtktestloop.h"
 #include "core/threads.h"
 #include "ui/gtkmain.h"
 
@@ -14,22 +15,6 @@
 namespace {
 
 using uhr = std::chrono::steady_clock;
-std::atomic<bool> gtkverlassen{false};
-std::atomic<bool> gtklaeuft{false};
-
-gpointer gtkthread(gpointer) {
-    th_reg r = th_register("gtkthread");
-    gdk_threads_add_idle(
-        [](gpointer) -> gboolean {
-            gtklaeuft = true;
-            return FALSE;
-        },
-        nullptr);
-    gm_run();
-    th_unregister(r);
-    gtkverlassen = true;
-    return nullptr;
-}
 
 bool warte(std::atomic<bool>& f, long ms) {
     auto ende = uhr::now() + std::chrono::milliseconds(ms);

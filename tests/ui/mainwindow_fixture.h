@@ -3,6 +3,7 @@
 // the GTK lock.
 #pragma once
 
+#include "gtktestloop.h"
 #include "core/programstate.h"
 #include "core/threads.h"
 #include "testsupport.h"
@@ -23,21 +24,6 @@
 #include <vector>
 
 namespace mwt {
-
-inline std::atomic<bool> gtklaeuft{false};
-
-inline gpointer gtkthread(gpointer) {
-    th_reg r = th_register("gtkthread");
-    gdk_threads_add_idle(
-        [](gpointer) -> gboolean {
-            gtklaeuft = true;
-            return FALSE;
-        },
-        nullptr);
-    gm_run();
-    th_unregister(r);
-    return nullptr;
-}
 
 // Runs f under the GTK lock and returns its result.
 template <typename F> auto gesperrt(F f) {

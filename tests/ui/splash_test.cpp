@@ -1,5 +1,6 @@
 // The splash window in a running GTK loop: messages of every kind in both languages,
 // suppression, self-hiding with its timers, calls from inside the loop, and screenshots.
+#include "gtktestloop.h"
 #include "config/inifile.h"
 #include "core/programstate.h"
 #include "core/threads.h"
@@ -21,20 +22,6 @@
 namespace {
 
 using uhr = std::chrono::steady_clock;
-std::atomic<bool> gtklaeuft{false};
-
-gpointer gtkthread(gpointer) {
-    th_reg r = th_register("gtkthread");
-    gdk_threads_add_idle(
-        [](gpointer) -> gboolean {
-            gtklaeuft = true;
-            return FALSE;
-        },
-        nullptr);
-    gm_run();
-    th_unregister(r);
-    return nullptr;
-}
 
 long ms_seit(uhr::time_point t0) {
     return (long)std::chrono::duration_cast<std::chrono::milliseconds>(uhr::now() - t0).count();
