@@ -5,6 +5,7 @@
 #include "core/smscodec.h"
 #include "ui/mainwindow.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -278,6 +279,24 @@ void ss_betriebsarttext(int& ba, long hoch, long runter, char (&text)[8], char& 
     }
 }
 
+int ss_akku(const char* antwort) {
+    if (!antwort) return 0;
+    const char* p = strstr(antwort, "CBC:");
+    if (!p) return 0;
+    p = ss__leer(p + 4);
+    if (p[0] != '0' || p[1] != ',') return 0;
+    p += 2;
+    int wert = 0, n = 0;
+    while (ss__ziffer(p[n]) && n < 4)
+        wert = wert * 10 + p[n++] - '0';
+    if (n == 0 || ss__ziffer(p[n]) || wert < 1 || wert > 100) return 0;
+    return wert;
+}
+
+int ss_tonfrequenz(int s) {
+    return static_cast<int>((std::exp(s / 100.0) - 1) * 2900 / 1.718281828459045 + 310.5);
+}
+
 bool ss_signal(ss_signal_t& s, int raw, bool altwert, bool novatelroh) {
     if (altwert && s.sig >= 0) s.sigalt = s.sig;
     bool gut = raw >= 0 && raw <= 31 && !(novatelroh && raw <= 3 && s.sigfail < 3);
@@ -305,6 +324,22 @@ bool ss_signal(ss_signal_t& s, int raw, bool altwert, bool novatelroh) {
 
 void ss_signalzeile(const ss_signal_t& s, char* zeile, size_t n) {
     snprintf(zeile, n, "%c%s", s.siggelb >= 6 ? '+' : ' ', s.sigs);
+}
+
+const char* ss_text(ss_text_t t) {
+    switch (t) {
+    case SS_NETZSUCHE_TRAY:
+        return _de ? "Netzsuche." : "Network search.";
+    case SS_NETZSUCHE:
+        return _de ? "+Bitte warten. Netzsuche l" U8ae "uft." : "+Network search. Please wait.";
+    case SS_NETZSUCHE_MINI:
+        return _de ? "+Netzsuche." : "+Network_search.";
+    case SS_ENDE:
+        return _de ? "+Verbindungsende." : "+Terminating connection.";
+    case SS_ENDE_MINI:
+        return _de ? "+Verbindungs~ende." : "+Terminating_connection.";
+    }
+    return "";
 }
 
 bool ss_netzunbekannt(const char* name) {

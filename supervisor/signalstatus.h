@@ -68,6 +68,10 @@ int ss_betriebsart(int geraet, const char* antwort);
 // bytes/s; ba is raised to 5 or 6 when the speeds show EDGE or HSPA.
 void ss_betriebsarttext(int& ba, long hoch, long runter, char (&text)[8], char& buchstabe);
 
+// Battery charge of a +CBC answer: the second number when the first (connection state) is 0,
+// 1..100; 0 otherwise.
+int ss_akku(const char* antwort);
+
 // --- Signal state.
 // Applies one reading (raw -1 = none). novatelroh: modem kind 2 without the vendor library,
 // whose low readings count only after three failures. Returns true when accepted.
@@ -75,7 +79,13 @@ bool ss_signal(ss_signal_t& s, int raw, bool altwert, bool novatelroh);
 // Status line 3: '+' when the signal was weak for six readings, else a blank, then sigs.
 void ss_signalzeile(const ss_signal_t& s, char* zeile, size_t n);
 
+// Tone frequency in Hz of the acoustic signal display for a signal of s percent.
+int ss_tonfrequenz(int s);
+
 // --- Network texts.
+// Texts of the network search display and of the modem's own end, in the current language.
+enum ss_text_t { SS_NETZSUCHE_TRAY, SS_NETZSUCHE, SS_NETZSUCHE_MINI, SS_ENDE, SS_ENDE_MINI };
+const char* ss_text(ss_text_t t);
 bool ss_netzunbekannt(const char* name); // "Limited Service"/"No Service" (case ignored)
 // The allowed-network list ("; name;code;...") holds the name or the code (code of 5+ chars).
 bool ss_netzerlaubt(const char* liste, const char* name, const char* plmn);

@@ -116,6 +116,17 @@ TEST(SignalStatus, WeakSignalMarksLineThreeAfterSixReadings) {
     EXPECT_EQ(s.siggelb, 0);
 }
 
+TEST(SignalStatus, BatteryAndToneFrequency) {
+    EXPECT_EQ(ss_akku("\r\n+CBC: 0,87\r\n\r\nOK\r\n"), 87);
+    EXPECT_EQ(ss_akku("\r\n+CBC: 1,87\r\n\r\nOK\r\n"), 0); // on the charger
+    EXPECT_EQ(ss_akku("\r\n+CBC: 0,0\r\n"), 0);
+    EXPECT_EQ(ss_akku("\r\n+CBC: 0,99999\r\n"), 0);
+    EXPECT_EQ(ss_akku("\r\nERROR\r\n"), 0);
+    EXPECT_EQ(ss_tonfrequenz(0), 310);
+    EXPECT_EQ(ss_tonfrequenz(50), 1405);
+    EXPECT_EQ(ss_tonfrequenz(100), 3210);
+}
+
 // Registration and location answers.
 struct regfall {
     const char* name;
