@@ -437,10 +437,12 @@ void ss_zyklus(const ss_antworten_t& a, ss_signal_t& s, ss_netz_t& n, bool ilog,
     // Network name, operator code, radio mode, location.
     if (a.cops) {
         char name[80];
-        if (ss_netzname(a.cops, name) == 1)
+        int r = ss_netzname(a.cops, name);
+        if (r == 1)
             strMcpy(n.name, name);
         else
             strMcpy(n.name, " No Service");
+        if (r == 2) strMcpy(e.namefehler, name);
     }
     if (a.copsnum && n.plmn[0] != 1) ss_plmn(a.copsnum, n.plmn);
     const char* modus = a.geraet == 8 || a.geraet == 2 ? a.modus : a.cops;

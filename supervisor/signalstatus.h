@@ -26,7 +26,7 @@ struct ss_netz_t {
     char plmn_alt[20] = "", lac_alt[20] = "", ucid_alt[20] = "";
     char cidkurz[5] = "", rnc[5] = "";
     int ba = 0;      // 0 none, 1 GPRS, 2 UMTS, 5 EDGE, 6 HSPA
-    int ba_alt = -1; // radio mode of the last logged change, -1 none yet
+    int ba_alt = -1; // radio family (ba & 3) seen last, -1 none yet
 };
 
 // --- Answer parsers. Each takes the whole answer as read (NUL-terminated, may be null) and
@@ -42,8 +42,9 @@ int ss_signalraw(int geraet, const char* csq, const char* cind);
 
 // Registration state after "CGREG: " or "CREG: " (tag without the colon, e.g. "CGREG"): the
 // stat digit (1 home, 5 roaming, others not registered) or -1 when absent. The location that
-// may follow goes to lac and ucid as "%04X" when lac/ucid are non-null and the modem reports
-// them (first byte not 0x01); a value of more than 8 hex digits or a missing one leaves "".
+// may follow goes to lac and ucid (20 bytes each) as "%04X" when they are non-null and the
+// modem reports them (first byte not 0x01); quoted and unquoted forms give the same text, and a
+// value of more than 8 hex digits, a cut or a missing one leaves "".
 int ss_registrierung(const char* antwort, const char* tag, char* lac, char* ucid);
 constexpr int SS_REG_SIMPIN = -2; // the answer asks for the SIM PIN
 constexpr int SS_REG_ENDE = -3;   // binary status frame of modem kind 2: the modem ends
@@ -104,7 +105,9 @@ struct ss_antworten_t {
     int geraet = 0;
     bool novatelroh = false; // kind 2 without the vendor library
     bool altwert = true;     // copy a valid sig to sigalt first
-    int linkraw = -1;        // router mode: its signal value (below 1 = none); -1 modem mode
+    // Router mode: its signal value (below 1 = none), -1 in modem mode. The router's name and
+    // mode go straight into ss_netz_t, with cops and modus left null.
+    int linkraw = -1;
     const char* csq = nullptr;
     const char* cind = nullptr;
     const char* cops = nullptr;    // +COPS? in long name format
@@ -121,6 +124,7 @@ struct ss_ergebnis_t {
     char modusbuchstabe = ' ';
     bool netzwechsel = false; // a new network name (for the beep and the network check)
     bool zellwechsel = false; // plmn, lac or cell id changed
+    char namefehler[80] = ""; // a name that was no printable text, for the service log
     int nlog = 0;
     char log[SS_LOGMAX][200] = {};
 };

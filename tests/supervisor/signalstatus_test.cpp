@@ -423,8 +423,15 @@ TEST(SignalStatus, CycleFillsStatusLinesAndLogsChanges) {
     EXPECT_STREQ(n.lac, "");
     EXPECT_EQ(n.ba, 0);
     EXPECT_STREQ(e.zeile1, "  No Service");
+    EXPECT_STREQ(e.namefehler, "");
     EXPECT_STREQ(e.zeile2, " ");
     EXPECT_FALSE(e.netzwechsel);
+
+    // A name with control characters is refused and handed out for the service log.
+    a.cops = "\r\n+COPS: 0,0,\"E\tPlus\",2\r\n";
+    ss_zyklus(a, s, n, true, true, e);
+    EXPECT_STREQ(e.namefehler, "E.Plus");
+    EXPECT_STREQ(n.name, " No Service");
 }
 
 TEST(SignalStatus, CycleWithLimitedServicePublishesNothing) {
