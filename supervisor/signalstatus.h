@@ -98,7 +98,8 @@ void ss_log_dienst(char* z, size_t n, const char* stempel);
 void ss_log_fremdnetz(char* z, size_t n, const char* stempel, const char* name);
 bool ss_log_zelle(char* z, size_t n, const char* stempel, const ss_netz_t& netz);
 void ss_log_betriebsart(char* z, size_t n, const char* stempel, int ba, bool neu);
-void ss_log_signal(char* z, size_t n, const char* stempel, const ss_signal_t& s, bool deutsch);
+// nachstart: the line after a connection start, always with the word "Signalstaerke".
+void ss_log_signal(char* z, size_t n, const char* stempel, const ss_signal_t& s, bool nachstart);
 
 // --- One cycle: the answers collected by the main thread (null = not asked) and the results.
 struct ss_antworten_t {
