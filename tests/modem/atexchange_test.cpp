@@ -18,47 +18,12 @@
 #include "core/helpers.h"
 #include "core/programstate.h"
 #include "modem/atexchange.h"
+#include "modemsimulator.h"
 #include "testsupport.h"
 
 namespace {
 
-struct Sim {
-    std::string dir, port, zweit;
-    int pid = -1;
-
-    bool start(std::vector<std::string> args) {
-        dir = ts_scratchdir();
-        std::vector<std::string> argv{TANDOR_BINARY_DIR "/tools/modemsim", "--control",
-                                      dir + "/control", "--transcript", dir + "/transcript"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        pid = ts_spawn(argv, dir + "/out");
-        if (!ts_waitfor(dir + "/out", "\n", 5000)) return false;
-        std::string out = ts_readfile(dir + "/out");
-        if (out.rfind("port ", 0) != 0) return false;
-        port = out.substr(5, out.find('\n') - 5);
-        for (const auto& a : args)
-            if (a == "--secondary") {
-                if (!ts_waitfor(dir + "/out", "secondary ", 2000)) return false;
-                zweit = ts_readlines(dir + "/out").at(1).substr(10);
-            }
-        return true;
-    }
-    void control(const std::string& line) {
-        ts_writefile(dir + "/control", line + "\n");
-        for (int i = 0; i < 100 && !ts_readfile(dir + "/control").empty(); i++)
-            usleep(10000);
-    }
-    std::string transcript() { return ts_readfile(dir + "/transcript"); }
-    ~Sim() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            if (ts_waitpid(pid, 3000) == -1) {
-                kill(pid, SIGKILL);
-                ts_waitpid(pid, 3000);
-            }
-        }
-    }
-};
+using Sim = ts_modemsim;
 
 bool has(const std::string& s, const std::string& t) {
     return s.find(t) != std::string::npos;

@@ -12,35 +12,21 @@
 #include <string>
 #include <vector>
 
+#include "modemsimulator.h"
 #include "testsupport.h"
 
 namespace {
 
-struct Sim {
-    std::string dir;
-    int pid = -1;
+// The simulator with its ports opened raw, as a client of the modem sees them.
+struct Sim : ts_modemsim {
     int fd = -1;
-    std::string port, zweit;
     int zfd = -1;
 
-    bool start(std::vector<std::string> args) {
-        dir = ts_scratchdir();
-        std::vector<std::string> argv{TANDOR_BINARY_DIR "/tools/modemsim", "--control",
-                                      dir + "/control", "--transcript", dir + "/transcript"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        pid = ts_spawn(argv, dir + "/out");
-        if (!ts_waitfor(dir + "/out", "\n", 5000)) return false;
-        std::string out = ts_readfile(dir + "/out");
-        if (out.rfind("port ", 0) != 0) return false;
-        port = out.substr(5, out.find('\n') - 5);
+    bool start(const std::vector<std::string>& args) {
+        if (!ts_modemsim::start(args)) return false;
         fd = roh(port);
-        for (const auto& a : args)
-            if (a == "--secondary") {
-                if (!ts_waitfor(dir + "/out", "secondary ", 2000)) return false;
-                zweit = ts_readlines(dir + "/out").at(1).substr(10);
-                zfd = roh(zweit);
-            }
-        return fd >= 0;
+        if (!zweit.empty()) zfd = roh(zweit);
+        return fd >= 0 && (zweit.empty() || zfd >= 0);
     }
     static int roh(const std::string& pfad) {
         int f = open(pfad.c_str(), O_RDWR | O_NOCTTY);
@@ -54,21 +40,8 @@ struct Sim {
     ~Sim() {
         if (fd >= 0) close(fd);
         if (zfd >= 0) close(zfd);
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            if (ts_waitpid(pid, 3000) == -1) {
-                kill(pid, SIGKILL);
-                ts_waitpid(pid, 3000);
-            }
-        }
     }
     void send(const std::string& s) { ASSERT_EQ(write(fd, s.data(), s.size()), (ssize_t)s.size()); }
-    void control(const std::string& line) {
-        ts_writefile(dir + "/control", line + "\n");
-        // the simulator truncates the file once it has read it
-        for (int i = 0; i < 100 && !ts_readfile(dir + "/control").empty(); i++)
-            usleep(10000);
-    }
     // Reads until the text holds one of the final results or ms pass.
     std::string read(long ms, const char* ende = nullptr, int von = -1) {
         std::string r;
