@@ -294,6 +294,15 @@ int de_portini(char* port) {
 }
 
 void de_getcomport(char* modemname) {
+    // The service log gets the device list, read directly rather than through a shell.
+    if (MODUS('P')) {
+        lo_slog("System device list:\r\n", "", -1);
+        if (DIR* d = opendir(sy_path(SY_SERIALBYID))) {
+            while (dirent* e = readdir(d))
+                if (e->d_name[0] != '.') lo_slog("  %s\r\n", e->d_name, -1);
+            closedir(d);
+        }
+    }
     char name[30];
     strMcpy(name, _de ? "Linux-Gerät" : "Linux device");
     long portbar = 0, modembar = 0;

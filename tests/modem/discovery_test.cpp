@@ -192,6 +192,8 @@ TEST_F(Discovery, FindsPortsThroughTheByIdNames) {
     EXPECT_EQ(geraet, 3);
     EXPECT_STREQ(name, "Huawei");
     EXPECT_NE(servilog().find("Device has not been selected."), std::string::npos);
+    EXPECT_NE(servilog().find("System device list:"), std::string::npos);
+    EXPECT_NE(servilog().find("  usb-Acme_Mouse-if00"), std::string::npos);
     // a port fixed by the user is the only command port taken
     ps_resetinidat();
     inidat.mod['P'] = 1;
