@@ -277,19 +277,17 @@ void hd_confighead(const char* zeile) {
         h[i] = zeile[i];
     hd__repair(h);
     if (hd__ziffer(inidat.hinweisk)) h[30] = inidat.hinweisk;
-    if (configkbvreset == 2) {
-        memset(h + 6, '0', 9);
-        lo_vlog("%s %s\n",
-                _de ? "Datenvolumenz" U8ae "hler manuell zur" U8ue "ckgesetzt."
-                    : "Data volume counter has been reset manually.",
-                -1);
-    }
-    if (configtreset == 2) {
-        memset(h + 31, '0', 6);
-        lo_vlog("%s %s\n",
-                _de ? "Onlinezeit-Z" U8ae "hler manuell zur" U8ue "ckgesetzt."
-                    : "Online time counter has been reset manually.",
-                -1);
-    }
+    // A manual reset zeroes the counter's field and is noted in the connection log.
+    auto zuruecksetzen = [&](int anfrage, int stelle, int breite, const char* text) {
+        if (anfrage != 2) return;
+        memset(h + stelle, '0', breite);
+        lo_vlog("%s %s\n", text, -1);
+    };
+    zuruecksetzen(configkbvreset, 6, 9,
+                  _de ? "Datenvolumenz" U8ae "hler manuell zur" U8ue "ckgesetzt."
+                      : "Data volume counter has been reset manually.");
+    zuruecksetzen(configtreset, 31, 6,
+                  _de ? "Onlinezeit-Z" U8ae "hler manuell zur" U8ue "ckgesetzt."
+                      : "Online time counter has been reset manually.");
     strMcpy(headerdaten, h);
 }

@@ -255,28 +255,22 @@ int ss_betriebsart(int geraet, const char* antwort) {
 
 void ss_betriebsarttext(int& ba, long hoch, long runter, char (&text)[8], char& buchstabe) {
     long summe = hoch >= 0 && runter >= 0 ? hoch + runter : 0;
-    if (ba == 1 || ba == 5) {
-        if (ba != 1 || summe > 9450) {
-            ba = 5;
-            strMcpy(text, "EDGE");
-            buchstabe = 'E';
-        } else {
-            strMcpy(text, "GPRS");
-            buchstabe = 'G';
-        }
-    } else if (ba == 2 || ba == 6) {
-        if (ba != 2 || summe > 56000) {
-            ba = 6;
-            strMcpy(text, "HSPA");
-            buchstabe = 'H';
-        } else {
-            strMcpy(text, "UMTS");
-            buchstabe = 'U';
-        }
-    } else {
-        text[0] = 0;
-        buchstabe = ' ';
+    // GPRS turns EDGE and UMTS turns HSPA once the rates exceed what the base mode carries.
+    struct stufe {
+        int basis, schnell;
+        long grenze;
+        const char *basisname, *schnellname;
+    };
+    static constexpr stufe stufen[] = {{1, 5, 9450, "GPRS", "EDGE"}, {2, 6, 56000, "UMTS", "HSPA"}};
+    for (const stufe& st : stufen) {
+        if (ba != st.basis && ba != st.schnell) continue;
+        if (ba != st.basis || summe > st.grenze) ba = st.schnell;
+        strMcpy(text, ba == st.schnell ? st.schnellname : st.basisname);
+        buchstabe = text[0];
+        return;
     }
+    text[0] = 0;
+    buchstabe = ' ';
 }
 
 int ss_akku(const char* antwort) {

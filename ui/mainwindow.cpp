@@ -131,11 +131,17 @@ GtkWidget* cc__beschriftung(GtkWidget* box, const char* text) {
     return l;
 }
 
-// Under the GTK lock.
-GtkWidget* cc__baunormal() {
+// A top-level window at the position kept for the header. Under the GTK lock.
+GtkWidget* cc__fenster() {
     GtkWidget* w = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(w), CC_PROGRAMM);
     gtk_window_move(GTK_WINDOW(w), inidat.headerx_neu, inidat.headery_neu);
+    return w;
+}
+
+// Under the GTK lock.
+GtkWidget* cc__baunormal() {
+    GtkWidget* w = cc__fenster();
     gtk_window_set_resizable(GTK_WINDOW(w), FALSE);
     gtk_window_deiconify(GTK_WINDOW(w));
     if (MODUS('T')) {
@@ -162,9 +168,7 @@ GtkWidget* cc__baunormal() {
 
 // Under the GTK lock. The label keeps the window 174 px wide; longer text is cut off.
 GtkWidget* cc__baumini() {
-    GtkWidget* w = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    gtk_window_set_title(GTK_WINDOW(w), CC_PROGRAMM);
-    gtk_window_move(GTK_WINDOW(w), inidat.headerx_neu, inidat.headery_neu);
+    GtkWidget* w = cc__fenster();
     gtk_window_set_decorated(GTK_WINDOW(w), FALSE);
     gtk_window_set_keep_above(GTK_WINDOW(w), TRUE);
     gtk_window_set_skip_taskbar_hint(GTK_WINDOW(w), TRUE);
