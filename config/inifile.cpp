@@ -412,7 +412,16 @@ int iv_iniparse() {
     if (inidat.funktion < 40) iv__startverzoegerung();
     if (inidat.funktion == 0 && existenz == 1) inidat.funktion = 9;
 
-    if ((_inidatneu || inidat.hinweis[0] || st.writeexit) && inidat.funktion != FUNKTION_CONTROL) {
+    // Start-up checks: the modem is asked for what the configuration lacks.
+    bool pruefungunvollstaendig = false, neuschreiben = false;
+    if (inidat.funktion < 40 && existenz == 1 && !st.writeexit && ps_hooks.startchecks) {
+        int r = ps_hooks.startchecks(&neuschreiben);
+        if (r < 0) return -1;
+        pruefungunvollstaendig = r > 0;
+    }
+
+    if ((_inidatneu || neuschreiben || inidat.hinweis[0] || st.writeexit) &&
+        inidat.funktion != FUNKTION_CONTROL) {
         bool geschrieben = iv_iniwrite();
         if (geschrieben && inidat.funktion != FUNKTION_CONFIG) {
             iv_iniheaderwrite(false);
@@ -430,7 +439,7 @@ int iv_iniparse() {
     }
     inidatgueltig = true;
     if (st.writeexit) return 2;
-    if (unbekannt || inidat.hinweis[0]) {
+    if (unbekannt || inidat.hinweis[0] || pruefungunvollstaendig) {
         if (inidat.funktion < 40) inidat.funktion = 0;
         return 1;
     }

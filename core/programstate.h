@@ -166,6 +166,9 @@ struct ps_hooks_t {
     // The main window's position (left unchanged when there is no window) and its form.
     void (*windowposition)(int* x, int* y);
     int (*windowform)();
+    // The start-up checks of a connection run (modem, SIM, network list, APN): -1 end,
+    // 1 incomplete, 0 fine; sets *neuschreiben when the ini file is to be rewritten.
+    int (*startchecks)(bool* neuschreiben);
 };
 extern ps_hooks_t ps_hooks;
 

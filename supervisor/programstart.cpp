@@ -13,6 +13,7 @@
 #include "supervisor/warnings.h"
 #include "ui/gtkmain.h"
 #include "ui/mainwindow.h"
+#include "modem/startupchecks.h"
 #include "ui/messagebox.h"
 #include "ui/splash.h"
 
@@ -180,6 +181,7 @@ void st_main(int argc, char** argv) {
     ps_hooks.splashtext = cs_splashtext;
     ps_hooks.windowposition = cc_getposition;
     ps_hooks.windowform = [] { return fefo; };
+    ps_hooks.startchecks = iv_startchecks;
     if (!gm_init(&argc, &argv)) {
         fprintf(stderr,
                 "tandor: no display: cannot open the X display%s%s. Start tandor inside "

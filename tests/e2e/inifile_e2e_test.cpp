@@ -37,6 +37,7 @@ struct IniRun : ::testing::Test {
 TEST_F(IniRun, HandWrittenFileIsNormalisedOnceAndThenReadAsItIs) {
     ts_writefile(dir + "/tandor.ini", "01 0AA000000500-0000000001101-0000012000000000000000000\n"
                                       "mod = PM\n"
+                                      "COM=NONE\n"
                                       "APN=web.example\n"
                                       "pin=1234\n"
                                       "MAXT=90;2h;1d\n"
@@ -72,7 +73,7 @@ TEST_F(IniRun, HandWrittenFileIsNormalisedOnceAndThenReadAsItIs) {
 
 TEST_F(IniRun, TwoCopiesOnOneDirectoryLeaveOneRunningAndTheFileWhole) {
     ts_writefile(dir + "/tandor.ini", "01 0AA000000000-0000000000001-0000000000000000000000000\n"
-                                      "MOD=P\nAPN=x\n");
+                                      "MOD=P\nAPN=x\nCOM=NONE\n");
     int a = starte("3"), b = starte("3");
     std::this_thread::sleep_for(std::chrono::seconds(12));
     bool a_laeuft = ts_waitpid(a, 0) == -1, b_laeuft = ts_waitpid(b, 0) == -1;

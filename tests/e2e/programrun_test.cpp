@@ -27,7 +27,8 @@ Programm starte(int instanz, const std::vector<std::string>& extra = {}) {
     p.dir = ts_scratchdir();
     std::vector<std::string> argv = {
         TANDOR_BINARY, "CONN", "DIR=" + p.dir, "INSTANCE=" + std::to_string(instanz),
-        "NOSPLASH",    "MUTE", "MOD=P"};
+        "NOSPLASH",    "MUTE", "MOD=P",        "COM=NONE",
+        "APN=x"};
     argv.insert(argv.end(), extra.begin(), extra.end());
     p.pid = ts_spawn(argv, p.dir + "/stdout.txt");
     return p;

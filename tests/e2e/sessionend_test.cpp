@@ -51,9 +51,9 @@ struct SessionEnd : ::testing::Test {
 };
 
 TEST_F(SessionEnd, CheckpointsKeepItRunningAndALogoutEndsItBeforeTheSessionGoesOn) {
-    prog =
-        ts_spawn({TANDOR_BINARY, "CONN", "DIR=" + dir, "INSTANCE=5", "NOSPLASH", "MUTE", "MOD=P"},
-                 dir + "/stdout.txt");
+    prog = ts_spawn({TANDOR_BINARY, "CONN", "DIR=" + dir, "INSTANCE=5", "NOSPLASH", "MUTE", "MOD=P",
+                     "COM=NONE", "APN=x"},
+                    dir + "/stdout.txt");
     ASSERT_TRUE(warteanzahl("registered", 1, 20000)) << ts_readfile(dir + "/stdout.txt");
     ASSERT_TRUE(warteanzahl("save-yourself-done 1", 1, 10000));
 
