@@ -176,6 +176,10 @@ void hd_read(const char* zeile) {
     inidat.headergueltig = true;
     lo_slogx("INI-Datei inidat.headerday gelesen: %s%li\n", "", inidat.headerday);
     lo_slogx("INI-Datei inidat.headermon gelesen: %s%li\n", "", inidat.headermon);
+    // The window appears in its stored form at once, so the start-up checks that follow
+    // can be watched in its status line.
+    if (inidat.headerfefo != 4 && inidat.funktion != FUNKTION_CONFIG)
+        ps_windowshow(inidat.headerfefo);
 }
 
 void hd_new() {

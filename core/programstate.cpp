@@ -73,6 +73,10 @@ int ps_windowform() {
     return ps_hooks.windowform ? ps_hooks.windowform() : 0;
 }
 
+void ps_windowshow(int form) {
+    if (ps_hooks.windowshow) ps_hooks.windowshow(form);
+}
+
 void ps_resetinidat() {
     std::memset(&inidat, 0, sizeof inidat);
     inidat.hinweisk = '0';

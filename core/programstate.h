@@ -166,6 +166,8 @@ struct ps_hooks_t {
     // The main window's position (left unchanged when there is no window) and its form.
     void (*windowposition)(int* x, int* y);
     int (*windowform)();
+    // Shows the main window in a form (the form read from the header at start).
+    void (*windowshow)(int form);
     // The start-up checks of a connection run (modem, SIM, network list, APN): -1 end,
     // 1 incomplete, 0 fine; sets *neuschreiben when the ini file is to be rewritten.
     int (*startchecks)(bool* neuschreiben);
@@ -179,6 +181,7 @@ void ps_splash(int code);
 void ps_splashtext(const char* text);
 void ps_windowposition(int* x, int* y);
 int ps_windowform();
+void ps_windowshow(int form);
 
 // Resets the record to the values a program start has before reading the ini file.
 void ps_resetinidat();

@@ -182,6 +182,10 @@ void st_main(int argc, char** argv) {
     ps_hooks.windowposition = cc_getposition;
     ps_hooks.windowform = [] { return fefo; };
     ps_hooks.startchecks = iv_startchecks;
+    ps_hooks.windowshow = [](int form) {
+        std::atomic_ref<int>(fefo).store(form);
+        cc_show();
+    };
     if (!gm_init(&argc, &argv)) {
         fprintf(stderr,
                 "tandor: no display: cannot open the X display%s%s. Start tandor inside "

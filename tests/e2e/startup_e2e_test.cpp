@@ -23,25 +23,6 @@ int zaehle(const std::string& s, const std::string& teil) {
     return n;
 }
 
-// Replaces /dev by a tmpfs holding the usual nodes, the pty directory and the links given,
-// then runs the program: the host's /dev stays untouched.
-const char* privatdev = R"(set -e
-H="$1"; shift
-mkdir -p "$H"
-mount --rbind /dev "$H"
-mount -t tmpfs -o mode=755 tmpfs /dev
-for n in null zero urandom random tty full; do
-  touch /dev/$n; mount --bind "$H/$n" /dev/$n
-done
-if [ -L "$H/ptmx" ]; then ln -s pts/ptmx /dev/ptmx; else touch /dev/ptmx; mount --bind "$H/ptmx" /dev/ptmx; fi
-for d in pts shm; do
-  if [ -d "$H/$d" ]; then mkdir /dev/$d; mount --rbind "$H/$d" /dev/$d; fi
-done
-while [ "$1" != "--" ]; do ln -s "$2" "/dev/$1"; shift 2; done
-shift
-exec "$@"
-)";
-
 struct StartupRun : ::testing::Test {
     std::string dir = ts_scratchdir();
     std::vector<std::unique_ptr<ts_modemsim>> sims;
@@ -59,8 +40,10 @@ struct StartupRun : ::testing::Test {
         return *sims.back();
     }
     int starte(const std::string& instanz) {
-        std::vector<std::string> argv = {"unshare", "-m", "/bin/sh",       "-c",
-                                         privatdev, "sh", dir + "/hostdev"};
+        // A private /dev: the host's stays untouched.
+        std::vector<std::string> argv = {"unshare", "-m", "/bin/sh",
+                                         TANDOR_SOURCE_DIR "/scripts/privatedev.sh",
+                                         dir + "/hostdev"};
         argv.insert(argv.end(), links.begin(), links.end());
         std::vector<std::string> prog = {
             "--", TANDOR_BINARY, "CONN", "DIR=" + dir, "INSTANCE=" + instanz, "NOSPLASH", "MUTE"};
