@@ -445,6 +445,19 @@ void volzeitrunden() {
     }
 }
 
+void cn_statistikini() {
+    cn__statistiksbytes = cn__statistikrbytes = 0;
+    cn__basisbekannt = false;
+    cn__statistikzeit = 0;
+    cn__minutenzeit = -1;
+    cn__erroloeschen = false;
+    cn__inicounter = -1;
+    cn__onlinezeit_alt = 0;
+    cn__ifname[0] = 0;
+    cn_dnsbremse = false;
+    memset(cn_erro, 0, sizeof cn_erro);
+}
+
 void cn_statistikreset() {
     cn__statistiksbytes = cn__statistikrbytes = 0;
     cn__basisbekannt = true;

@@ -56,6 +56,9 @@ bool cn_statistics(long* bpsu, long* bpsd, long* kbvol);
 // Rounds the pending volume and the online time up to the tariff's units.
 void volzeitrunden();
 
+// The state of a program start: baselines unknown, no pass yet, error counters clear.
+void cn_statistikini();
+
 // A connection was just made: the byte baselines start at 0 (the new interface counts
 // from there), the time of the last pass is now, the error counters are cleared.
 void cn_statistikreset();
