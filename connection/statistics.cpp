@@ -356,7 +356,9 @@ void cn__probe(bool router, long bu, long bd) {
 // The error monitor: a counter that reached its tolerance ends the link and dials anew.
 void cn__fehlermonitor() {
     int art = 0;
-    int stufe = cn_fehleranzeige(cc_mtext[cc_mtextERR], sizeof cc_mtext[cc_mtextERR], &art);
+    char feld[sizeof cc_mtext[cc_mtextERR]];
+    int stufe = cn_fehleranzeige(feld, sizeof feld, &art);
+    strMcpy(cc_mtext[cc_mtextERR], feld);
     if (cn_statistikhooks.anzeigen) cn_statistikhooks.anzeigen();
     if (stufe > 999) {
         const char* name = cn_errname[art];
