@@ -27,6 +27,7 @@ const std::string rest = "0000000000000000\n02 COM=/dev/ttyUSB0\n";
 std::string ifname;
 int starts, stops, stopmodus;
 std::string status;
+std::string proben; // hosts the traffic probe asked
 
 // One interface line as the kernel prints it (name right-aligned in six columns, the
 // numbers in their minimum widths, wider numbers pushing the line to the right).
@@ -430,3 +431,21 @@ TEST_F(Statistik, AutomaticConnectionWithTheDefaultPort) {
 }
 
 } // namespace
+
+TEST_F(Statistik, ProbeListCursorOnIdlePasses) {
+    cn_statistikhooks.dnsecho = [](const char* host, bool) {
+        proben += std::string(host) + " ";
+        return true;
+    };
+    strcpy(inidat.ping, "8.8.8.8;999.5;9.9.9.9");
+    inidat.pingp = nullptr;
+    verbunden();
+    for (int i = 0; i < 4; i++)
+        pass(2000);
+    cn_dnsbremse = true; // a pause entry holds the cursor
+    pass(2000);
+    cn_dnsbremse = false;
+    ppp(100000, 0); // traffic: no probe
+    pass(2000);
+    EXPECT_EQ(proben, "8.8.8.8 999.5 9.9.9.9 8.8.8.8 999.5 ");
+}
