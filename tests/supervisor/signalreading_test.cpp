@@ -106,12 +106,18 @@ class SignalReading : public ::testing::Test {
         cm_postini();
         strMcpy(inidat.com1, s.port.c_str());
         if (!s.zweit.empty()) strMcpy(inidat.com2, s.zweit.c_str());
+        // Echo off first, so that every answer comes in one piece; then the waits run on
+        // the virtual clock while the port's read windows stay real.
+        char a[CM_ANTWORTGROESSE];
+        ASSERT_TRUE(cm_open(s.port.c_str(), false));
+        cm_puts("ATE0\r");
+        msleep(100);
+        cm_gets(a, 5);
+        sy_setclock(SY_CLOCK_AUTO, 1700000000);
         inicounterglobal++; // a fresh modem start for the one-time initialisations
         ASSERT_EQ(de_inipin(0), DE_BEREIT);
         ASSERT_EQ(geraet.load(), typ);
         if (typ == 2) cm_change();
-        // From here the waits run on the virtual clock; the port's read windows stay real.
-        sy_setclock(SY_CLOCK_AUTO, 1700000000);
         sr_ini(z);
     }
     std::string connlog() { return ts_readfile("connlog.txt"); }
