@@ -426,7 +426,10 @@ void ss_zyklus(const ss_antworten_t& a, ss_signal_t& s, ss_netz_t& n, bool ilog,
     int raw =
         a.linkraw >= 0 ? (a.linkraw < 1 ? -1 : a.linkraw) : ss_signalraw(a.geraet, a.csq, a.cind);
     int sigvorher = s.sig;
-    ss_signal(s, raw, a.altwert, a.novatelroh);
+    if (a.signalgelesen)
+        sigvorher = s.sigalt;
+    else
+        ss_signal(s, raw, a.altwert, a.novatelroh);
 
     // Network name, operator code, radio mode, location.
     if (a.cops) {
@@ -443,7 +446,8 @@ void ss_zyklus(const ss_antworten_t& a, ss_signal_t& s, ss_netz_t& n, bool ilog,
     if (modus) n.ba = ss_betriebsart(a.geraet, modus);
     if (a.reg) {
         // ZTE is asked with +CREG?, which answers under its own tag.
-        ss_registrierung(a.reg, a.geraet == 8 ? "CREG" : "CGREG", n.lac, n.ucid);
+        const char* tag = a.regtag ? a.regtag : a.geraet == 8 ? "CREG" : "CGREG";
+        ss_registrierung(a.reg, tag, n.lac, n.ucid);
         ss_zelle(n.ucid, n.cidkurz, n.rnc);
     }
     char text[8];

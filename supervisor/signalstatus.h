@@ -114,10 +114,14 @@ struct ss_antworten_t {
     const char* cops = nullptr;    // +COPS? in long name format
     const char* copsnum = nullptr; // +COPS? in numeric format
     const char* reg = nullptr;     // +CGREG? (or +CREG? for kind 8) with the location
-    const char* modus = nullptr;   // +ZPAS? (kind 8) or $NWRAT? (kind 2); others use cops
-    long hoch = -1, runter = -1;   // speeds in bytes/s, -1 unknown
-    int zyklus = 0;                // cycle counter of the main loop
-    const char* stempel = "";      // time stamp for the log lines
+    const char* regtag = nullptr;  // tag of reg ("CGREG", "CREG"); null: by the modem kind
+    // The caller has applied the cycle's readings to the signal state already (ss_signal);
+    // a change is then measured against sigalt.
+    bool signalgelesen = false;
+    const char* modus = nullptr; // +ZPAS? (kind 8) or $NWRAT? (kind 2); others use cops
+    long hoch = -1, runter = -1; // speeds in bytes/s, -1 unknown
+    int zyklus = 0;              // cycle counter of the main loop
+    const char* stempel = "";    // time stamp for the log lines
 };
 constexpr int SS_LOGMAX = 6;
 struct ss_ergebnis_t {

@@ -81,6 +81,8 @@ struct ms__zustand {
     std::string lac = "0A1B", ci = "00C3F2A1";
     bool ohnequotes = false;
     int regstatus = 1; // 1 home network, 5 roaming, 2 searching, 3 denied
+    int act = 2;       // access technology of +COPS? (0 GSM, 2 UTRAN, 3 EDGE, 5/6 HSPA)
+    bool actgesetzt = false;
     int cregn = 0, cgregn = 0, copsformat = 0, cgatt = 1, cfun = 1;
     std::string cgdcont = "1,\"IP\",\"internet\",\"\",0,0";
     // radio mode settings as each vendor stores them
@@ -92,6 +94,7 @@ struct ms__zustand {
     int zweitmaster = -1, zweitslave = -1;
     char zweitname[256] = "";
     std::string zweitpuffer, zweitantwort;
+    bool statusrahmen = false; // answer the next command frame with the binary end status
 };
 
 ms__zustand ms__z;
@@ -401,7 +404,8 @@ std::string ms__befehl(const std::string& zeile) {
     if (c == "+COPS?") {
         if (ms__z.netzname.empty() || ms__z.cfun != 1) return info("+COPS: 0");
         return info("+COPS: 0," + std::to_string(ms__z.copsformat) + ",\"" +
-                    (ms__z.copsformat == 2 ? ms__z.netzcode : ms__z.netzname) + "\",2");
+                    (ms__z.copsformat == 2 ? ms__z.netzcode : ms__z.netzname) + "\"," +
+                    std::to_string(ms__z.act));
     }
     if (c == "+COPS=?")
         return info("+COPS: (2,\"" + ms__z.netzname + "\",\"" + ms__z.netzname.substr(0, 8) +
@@ -484,6 +488,13 @@ std::string ms__befehl(const std::string& zeile) {
     }
     if (typ == 8 && c == "+ZSNT?")
         return info("+ZSNT: " + std::to_string(ms__z.zsnt1) + ",0," + std::to_string(ms__z.zsnt3));
+    if (typ == 8 && c == "+ZPAS?" && ms__z.actgesetzt) {
+        const char* art = ms__z.act == 0   ? "GPRS"
+                          : ms__z.act == 3 ? "EDGE"
+                          : ms__z.act >= 4 ? "HSDPA"
+                                           : "UMTS";
+        return info(std::string("+ZPAS: \"") + art + "\",\"CS_PS\"");
+    }
     if (typ == 8 && c == "+ZPAS?")
         return info(std::string("+ZPAS: \"") + (ms__z.zsnt1 == 1 ? "GPRS" : "UMTS") +
                     "\",\"CS_PS\"");
@@ -516,6 +527,14 @@ void ms__steuerung(const std::string& zeile) {
         return;
     }
     if (sscanf(zeile.c_str(), "register %d", &ms__z.regstatus) == 1) return;
+    if (sscanf(zeile.c_str(), "rat %d", &ms__z.act) == 1) {
+        ms__z.actgesetzt = true;
+        return;
+    }
+    if (zeile == "statusframe") {
+        ms__z.statusrahmen = true;
+        return;
+    }
     if (sscanf(zeile.c_str(), "sim %127s", a) == 1) {
         std::string s = a;
         ms__z.sim = s == "ready" ? MS_BEREIT : s == "pin" ? MS_PIN : s == "puk" ? MS_PUK : MS_FEHLT;
@@ -638,7 +657,11 @@ void ms__zweitport() {
             std::string text = b.substr(4, std::min<size_t>(u[644], 640));
             b.erase(0, MS_RAHMEN);
             if (!gut) continue;
-            if (art == 0x03) {
+            if (art == 0x03 && ms__z.statusrahmen) {
+                // The device's own status message ("~", 3): it ends the session.
+                ms__z.statusrahmen = false;
+                ms__zweitschreibe(std::string("\x7E\x03\x00\x00\x7E", 5));
+            } else if (art == 0x03) {
                 while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
                     text.pop_back();
                 ms__z.zweitantwort = ms__befehl(text);
