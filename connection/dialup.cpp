@@ -48,14 +48,33 @@ constexpr int CN_COUNTDOWN = 22;
 // Real-time grace for pppd to end after SIGHUP and after SIGTERM (20 ms steps).
 constexpr int CN_HUPSCHRITTE = 15, CN_TERMSCHRITTE = 150;
 
+// The log writers with the line end each log uses (the connection log is read by the
+// chart, which expects CR LF).
+template <size_t N> const char* cn__zeilenende(char (&f)[N], const char* format, const char* nl) {
+    snprintf(f, N, "%s%s", format, nl);
+    return f;
+}
+void cn__slog(const char* format, const char* s, long li) {
+    char f[300];
+    lo_slog(cn__zeilenende(f, format, "\n"), s, li);
+}
+void cn__dlog(const char* format, const char* s, long li) {
+    char f[300];
+    lo_dlog(cn__zeilenende(f, format, "\n"), s, li);
+}
+void cn__vlog(const char* format, const char* s, long li) {
+    char f[300];
+    lo_vlog(cn__zeilenende(f, format, "\r\n"), s, li);
+}
+
 bool cn__debug() {
     return MODUS('1') != 0;
 }
 
 // Service log, and debug log when it is on.
 void cn__log(const char* format, const char* s, long li) {
-    lo_slog(format, s, li);
-    if (cn__debug()) lo_dlog(format, s, li);
+    cn__slog(format, s, li);
+    if (cn__debug()) cn__dlog(format, s, li);
 }
 
 void cn__status(const char* de, const char* en, const char* minide, const char* minien) {
@@ -85,7 +104,7 @@ void cn__kindbeenden() {
     if (cn__reap(pid, CN_HUPSCHRITTE)) return;
     kill(pid, SIGTERM);
     if (cn__reap(pid, CN_TERMSCHRITTE)) return;
-    lo_slog("Linux connect: pppd did not end, killing pid %s%li.", "", pid);
+    cn__slog("Linux connect: pppd did not end, killing pid %s%li.", "", pid);
     kill(pid, SIGKILL);
     int st;
     while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
@@ -134,7 +153,7 @@ void cn__trennen() {
                 kill(static_cast<pid_t>(pid), SIGTERM);
                 sy_sleepms(100);
             } else {
-                lo_slog("Linux disconnect: pid %s%li is no pppd, not signalled.", "", pid);
+                cn__slog("Linux disconnect: pid %s%li is no pppd, not signalled.", "", pid);
             }
         }
     }
@@ -179,8 +198,8 @@ bool cn__starte(char* const argv[]) {
 // One line of pppd's output into z: 1 a line, 0 none yet, -1 the output has ended.
 int cn__zeile(char* z, size_t cap) {
     while (!cn__eof && cn__antwortlen < sizeof cn__antwort - 1) {
-        ssize_t n = read(cn__fd, cn__antwort + cn__antwortlen,
-                         sizeof cn__antwort - 1 - cn__antwortlen);
+        ssize_t n =
+            read(cn__fd, cn__antwort + cn__antwortlen, sizeof cn__antwort - 1 - cn__antwortlen);
         if (n > 0) {
             cn__antwortlen += static_cast<size_t>(n);
         } else if (n == 0) {
@@ -294,7 +313,7 @@ bool cn__ifaktiv() {
 void cn__reopencommandport() {
     if (!cm_singleport()) return;
     sy_sleepms(1500);
-    lo_slog("Reopening command port.", "", -1);
+    cn__slog("Reopening command port.", "", -1);
     cm_open(nullptr, false);
 }
 
@@ -343,7 +362,7 @@ int cn_linuxconnect(int func) {
     // In single-port mode the link takes the command port over: no AT byte may reach
     // the modem while pppd holds the line.
     if (cm_singleport() && cm_isopen()) {
-        lo_slog("Closing command port for the connection.", "", -1);
+        cn__slog("Closing command port for the connection.", "", -1);
         cm_close();
     }
     const char* naechster = liste;
@@ -362,8 +381,7 @@ int cn_linuxconnect(int func) {
         const char* argv[24];
         int n = 0;
         for (const char* a : {"pppd", static_cast<const char*>(port), "user", name, "password",
-                              pass, "crtscts", "lock", "usepeerdns", "noipdefault",
-                              "defaultroute"})
+                              pass, "crtscts", "lock", "usepeerdns", "noipdefault", "defaultroute"})
             argv[n++] = a;
         if (!cn__mandriva) argv[n++] = "replacedefaultroute";
         argv[n++] = "nodetach";
@@ -380,11 +398,11 @@ int cn_linuxconnect(int func) {
                      "pppd '%s' user *** password *** crtscts lock usepeerdns noipdefault "
                      "defaultroute %snodetach child-timeout 5 dump connect 'chat \"\" atd*99#'",
                      port, cn__mandriva ? "" : "replacedefaultroute ");
-            lo_dlog("Connect: %s", kommando, -1);
+            cn__dlog("Connect: %s", kommando, -1);
         }
-        lo_slog("Connecting via %s", port, -1);
+        cn__slog("Connecting via %s", port, -1);
         if (!cn__starte(const_cast<char* const*>(argv))) {
-            lo_slog("Linux connect error 21.", "", -1);
+            cn__slog("Linux connect error 21.", "", -1);
             cn__trennen();
             return CN_START;
         }
@@ -393,10 +411,10 @@ int cn_linuxconnect(int func) {
         char z[5001];
         while (countdown >= 0 && !neustart) {
             if (programmende_gewuenscht) {
-                if (cn__debug()) lo_dlog("Connect aborted because of program end.", "", -1);
-                lo_slog(_de ? "Linux connect abgebrochen, da Programmende."
-                            : "Linux connect terminated because of program end.",
-                        "", -1);
+                if (cn__debug()) cn__dlog("Connect aborted because of program end.", "", -1);
+                cn__slog(_de ? "Linux connect abgebrochen, da Programmende."
+                             : "Linux connect terminated because of program end.",
+                         "", -1);
                 cn__trennen();
                 return CN_PROGRAMMENDE;
             }
@@ -432,8 +450,7 @@ int cn_linuxconnect(int func) {
                     cn__log("Linux connect: killing pid %s%li", "", pid);
                     kill(static_cast<pid_t>(pid), SIGTERM);
                 } else {
-                    cn__log("Linux connect: lock holder %s%li is no pppd, not signalled.", "",
-                            pid);
+                    cn__log("Linux connect: lock holder %s%li is no pppd, not signalled.", "", pid);
                 }
                 sy_sleepms(2000);
                 ersterversuch = false;
@@ -514,10 +531,10 @@ void cn_start() {
             programmende_gewuenscht = true;
         }
         if (cn__linuxconnectionname[0]) {
-            lo_slog(_de ? "Verbindungsname: %s" : "Connection name: %s", cn__linuxconnectionname,
-                    -1);
-            lo_vlog(_de ? "%s Verbindungsname: %s" : "%s Connection name: %s",
-                    cn__linuxconnectionname, -1);
+            cn__slog(_de ? "Verbindungsname: %s" : "Connection name: %s", cn__linuxconnectionname,
+                     -1);
+            cn__vlog(_de ? "%s Verbindungsname: %s" : "%s Connection name: %s",
+                     cn__linuxconnectionname, -1);
             char t[150], m[150];
             snprintf(t, sizeof t, _de ? " Verbindung: %s." : " Connection: %s.",
                      cn__linuxconnectionname);
@@ -534,10 +551,10 @@ void cn_start() {
     mtextup = 0;
     if (fehler) {
         cn__active = 0;
-        lo_vlog(_de ? "%s Verbindung abgewiesen. Fehler %s%li."
-                    : "%s Connection refused. Error %s%li.",
-                "", fehler);
-        lo_slog(_de ? "*Verbindungsfehler %s%li." : "*Connection error %s%li.", "", fehler);
+        cn__vlog(_de ? "%s Verbindung abgewiesen. Fehler %s%li."
+                     : "%s Connection refused. Error %s%li.",
+                 "", fehler);
+        cn__slog(_de ? "*Verbindungsfehler %s%li." : "*Connection error %s%li.", "", fehler);
         char t[150], m[150];
         snprintf(t, sizeof t, _de ? "*Verbindungsfehler %i." : "*Connection error %i.", fehler);
         snprintf(m, sizeof m, _de ? "*Fehler %i." : "*Error %i.", fehler);
@@ -554,8 +571,8 @@ void cn_start() {
     }
     cn__errorcounter = 0;
     cn__active = sy_time();
-    lo_vlog(_de ? "%s Verbindung hergestellt." : "%s Connection established.", "", -1);
-    lo_slog(_de ? "Verbindung hergestellt." : "Connection established.", "", -1);
+    cn__vlog(_de ? "%s Verbindung hergestellt." : "%s Connection established.", "", -1);
+    cn__slog(_de ? "Verbindung hergestellt." : "Connection established.", "", -1);
     if (cn_dialuphooks.statistikreset) cn_dialuphooks.statistikreset();
     if (cn_dialuphooks.volzeitrunden) cn_dialuphooks.volzeitrunden();
     onlinezeit = 1;
@@ -575,40 +592,40 @@ void cn_stop(int endemodus) {
     case 2:
         cn__status("+Verbindung unterbrochen durch Benutzer.", "+Connection interrupted by user.",
                    "+Unterbrochen_v. Benutzer", "+Interrupted_by user.");
-        lo_vlog(_de ? "%s Verbindung durch den Benutzer unterbrochen."
-                    : "%s Connection interrupted by user.",
-                "", -1);
+        cn__vlog(_de ? "%s Verbindung durch den Benutzer unterbrochen."
+                     : "%s Connection interrupted by user.",
+                 "", -1);
         break;
     case 3:
-        lo_slog(_de ? "Au\xc3\x9f"
-                      "erhalb der Homezone."
-                    : "Outside the homezone.",
-                "", -1);
-        lo_vlog("%s %s.",
-                _de ? "Au\xc3\x9f"
-                      "erhalb der Homezone"
-                    : "Outside the homezone",
-                -1);
+        cn__slog(_de ? "Au\xc3\x9f"
+                       "erhalb der Homezone."
+                     : "Outside the homezone.",
+                 "", -1);
+        cn__vlog("%s %s.",
+                 _de ? "Au\xc3\x9f"
+                       "erhalb der Homezone"
+                     : "Outside the homezone",
+                 -1);
         cn__status("*Au\xc3\x9f"
                    "erhalb der Homezone.",
                    "*Outside the homezone", "*Nicht in_Homezone.", "*Not in_homezone.");
         break;
     case 4:
-        lo_slog(_de ? "Nicht gew\xc3\xbcnschtes Fremdnetz." : "Unwanted Network.", "", -1);
-        lo_vlog(_de ? "%s Nicht gew\xc3\xbcnschtes Fremdnetz." : "%s Unwanted Network.", "", -1);
+        cn__slog(_de ? "Nicht gew\xc3\xbcnschtes Fremdnetz." : "Unwanted Network.", "", -1);
+        cn__vlog(_de ? "%s Nicht gew\xc3\xbcnschtes Fremdnetz." : "%s Unwanted Network.", "", -1);
         cn__status("*Fremdnetz.", "*Unwanted network.", "*Fremdnetz.", "*Unwanted_network.");
         break;
     case 5:
-        lo_slog(_de ? "Nicht gew\xc3\xbcnschtes \xc3\xbc"
-                      "berschreiten der Ende-Uhrzeit."
-                    : "Exceeded termination time of day.",
-                "", -1);
-        lo_vlog(_de ? "%s Nicht gew\xc3\xbcnschtes \xc3\xbc"
-                      "berschreiten der Ende-Uhrzeit."
-                    : "%s Exceeded termination time of day.",
-                "", -1);
-        cn__status("*Enduhrzeit erreicht.", "*Termination time reached.",
-                   "*Enduhrzeit_erreicht.", "*Termination_time.");
+        cn__slog(_de ? "Nicht gew\xc3\xbcnschtes \xc3\xbc"
+                       "berschreiten der Ende-Uhrzeit."
+                     : "Exceeded termination time of day.",
+                 "", -1);
+        cn__vlog(_de ? "%s Nicht gew\xc3\xbcnschtes \xc3\xbc"
+                       "berschreiten der Ende-Uhrzeit."
+                     : "%s Exceeded termination time of day.",
+                 "", -1);
+        cn__status("*Enduhrzeit erreicht.", "*Termination time reached.", "*Enduhrzeit_erreicht.",
+                   "*Termination_time.");
         break;
     default:
         break;
@@ -629,10 +646,10 @@ void cn_stop(int endemodus) {
         // The link ended by itself (pppd ended or was killed): release what is left of it.
         cn__linuxconnectionname[0] = 0;
         cn__freigeben();
-        lo_slog("Connection was terminated by extern.", "", -1);
+        cn__slog("Connection was terminated by extern.", "", -1);
         cn__status("+Verbindung unterbrochen.", "+Connection interrupted.", "+Unterbrochen.",
                    "+Interrupted.");
-        lo_vlog(_de ? "Verbindung unterbrochen." : "Connection interrupted.", "", -1);
+        cn__vlog(_de ? "Verbindung unterbrochen." : "Connection interrupted.", "", -1);
         sy_sleepms(3000);
         if (cn_timegap(0)) {
             if (!inidat.endstandby) ruhestatus = 1;
@@ -655,20 +672,17 @@ void cn_stop(int endemodus) {
     if (inidat.round > 0) {
         const char* was = zwischen || inidat.day >= 1 ? (_de ? "Zwischensumme" : "Subtotal")
                                                       : (_de ? "Datenvolumen" : "Data volume");
-        char f[80];
-        snprintf(f, sizeof f, "%%s %s: %%li kB", was);
-        lo_vlog(f, "", inidat.headerv + inidat.headervoffset / 1000);
+        cn__vlog("%s %s: %li kB", was, inidat.headerv + inidat.headervoffset / 1000);
         if (endemodus == 0 && inidat.roundt < 1)
-            lo_vlog(_de ? "%s Verbindung beendet." : "%s Connection terminated.", "", -1);
+            cn__vlog(_de ? "%s Verbindung beendet." : "%s Connection terminated.", "", -1);
     }
     if (inidat.roundt > 0) {
-        const char* f = zwischen || inidat.dayt >= 1 ? (_de ? "%s Zwischensumme: %s"
-                                                             : "%s Subtotal: %s")
-                                                     : (_de ? "%s Onlinezeit: %s"
-                                                             : "%s Online time: %s");
-        lo_vlog(f, stundenminuten(inidat.headert), -1);
+        const char* f = zwischen || inidat.dayt >= 1
+                            ? (_de ? "%s Zwischensumme: %s" : "%s Subtotal: %s")
+                            : (_de ? "%s Onlinezeit: %s" : "%s Online time: %s");
+        cn__vlog(f, stundenminuten(inidat.headert), -1);
         if (endemodus == 0)
-            lo_vlog(_de ? "%s Verbindung beendet." : "%s Connection terminated.", "", -1);
+            cn__vlog(_de ? "%s Verbindung beendet." : "%s Connection terminated.", "", -1);
     }
     homezonestatus = 0;
     cn__reopencommandport();

@@ -34,7 +34,9 @@ struct ts_pppdsim {
         r.ifr_flags |= IFF_UP;
         ioctl(s, SIOCSIFFLAGS, &r);
         close(s);
+        // ppp0 comes later and takes the default: no IPv6 solicitations move its counters.
         ts_writefile("/proc/sys/net/ipv6/conf/all/disable_ipv6", "1\n");
+        ts_writefile("/proc/sys/net/ipv6/conf/default/disable_ipv6", "1\n");
         std::string path = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin";
         if (standin) path = std::string(TANDOR_BINARY_DIR "/tools/bin:") + path;
         setenv("PATH", path.c_str(), 1);
@@ -101,6 +103,21 @@ inline int ts_openfds() {
         n++;
     if (d) closedir(d);
     return n;
+}
+
+// What the open descriptors point to, for a failure message.
+inline std::string ts_fdlist() {
+    std::string r;
+    DIR* d = opendir("/proc/self/fd");
+    while (dirent* e = d ? readdir(d) : nullptr) {
+        char ziel[300] = "";
+        std::string p = std::string("/proc/self/fd/") + e->d_name;
+        ssize_t n = readlink(p.c_str(), ziel, sizeof ziel - 1);
+        if (n > 0)
+            r += std::string(" ") + e->d_name + "=" + std::string(ziel, static_cast<size_t>(n));
+    }
+    if (d) closedir(d);
+    return r;
 }
 
 // One UDP datagram to the peer of ppp0, so it is routed out of the interface.
