@@ -1,0 +1,7 @@
+#include "connection/routerlink.h"
+
+bool cm_linkcom(int, const char*) {
+    return false;
+}
+
+void cm_linksyswait() {}
