@@ -179,6 +179,10 @@ TEST(ModemSim, NetworkAndDataMode) {
     u.cmd("AT+CREG=2");
     EXPECT_TRUE(has(u.cmd("AT+CREG?"), "+CREG: 2,1,0A1B,00C3F2A1"));
     EXPECT_TRUE(has(u.cmd("AT+ZPAS?"), "+ZPAS: \"UMTS\""));
+    // the access technology on demand
+    u.control("rat 3");
+    EXPECT_TRUE(has(u.cmd("AT+ZPAS?"), "+ZPAS: \"EDGE\""));
+    EXPECT_TRUE(has(u.cmd("AT+COPS?"), "\",3\r\n"));
 }
 
 TEST(ModemSim, ControlChannelAndTranscript) {
@@ -304,6 +308,10 @@ TEST(ModemSim, NovatelSecondaryPortFrames) {
     // plain text commands on the same port get plain answers
     schreibe("AT$NWRAT?\r");
     EXPECT_TRUE(has(s.read(2000, "OK\r\n", s.zfd), "$NWRAT: 0,2,2"));
+    // on demand, the next command frame gets the device's binary end status
+    s.control("statusframe");
+    schreibe(rahmen(0x03, "AT+CSQ\r", 0x03, 0x03));
+    EXPECT_EQ(s.read(500, "never", s.zfd).substr(0, 2), std::string("\x7E\x03", 2));
 }
 
 TEST(ModemSim, PublishesStableName) {
