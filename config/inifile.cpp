@@ -414,8 +414,9 @@ int iv_iniparse() {
 
     // Start-up checks: the modem is asked for what the configuration lacks.
     bool pruefungunvollstaendig = false, neuschreiben = false;
-    if (inidat.funktion < 40 && existenz == 1 && !st.writeexit && ps_hooks.startchecks) {
-        int r = ps_hooks.startchecks(&neuschreiben);
+    if (inidat.funktion < 40 && !st.writeexit && ps_hooks.startchecks) {
+        // A new file only gets the ports of COM=; the modem is asked from the next start on.
+        int r = ps_hooks.startchecks(&neuschreiben, existenz != 1);
         if (r < 0) return -1;
         pruefungunvollstaendig = r > 0;
     }

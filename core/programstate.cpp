@@ -7,6 +7,7 @@ std::atomic<bool> inidatgueltig{false};
 bool _de = false;
 
 std::atomic<bool> programmende_gewuenscht{false};
+std::atomic<bool> programmende_endgueltig{false};
 std::atomic<int> ruhestatus{0};
 std::atomic<int> unterbrechung_gewuenscht{0};
 std::atomic<bool> shutdownerlaubt{false};
@@ -104,3 +105,19 @@ struct ps__init {
     ps__init() { ps_resetinidat(); }
 } ps__initonce;
 } // namespace
+
+void ps_endeanfordern() {
+    programmende_endgueltig = true;
+    programmende_gewuenscht = true;
+}
+
+void ps_unterbrechen(int modus) {
+    // Strength of the end modes: a user's reconnect is the weakest (the link comes back),
+    // the end time of day the strongest (it may end the program).
+    constexpr int staerke[6] = {0, 4, 1, 2, 3, 5};
+    if (modus < 1 || modus > 5) return;
+    int alt = unterbrechung_gewuenscht.load();
+    while ((alt < 1 || alt > 5 || staerke[alt] < staerke[modus]) &&
+           !unterbrechung_gewuenscht.compare_exchange_weak(alt, modus)) {
+    }
+}

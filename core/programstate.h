@@ -98,6 +98,8 @@ extern bool _de;                        // texts in German (true) or English
 
 // Flags of the main loop. Written by many threads and by the signal handler, hence atomic.
 extern std::atomic<bool> programmende_gewuenscht; // program end (or rest) requested
+// A real end was asked for (not a rest): kept across a rest and never weakened to one.
+extern std::atomic<bool> programmende_endgueltig;
 extern std::atomic<int> ruhestatus;               // 0 active, 1 rest requested, 2..4 resting
 extern std::atomic<int> unterbrechung_gewuenscht; // end mode of a requested interruption
 extern std::atomic<bool> shutdownerlaubt;         // computer shutdown allowed at the end
@@ -169,8 +171,9 @@ struct ps_hooks_t {
     // Shows the main window in a form (the form read from the header at start).
     void (*windowshow)(int form);
     // The start-up checks of a connection run (modem, SIM, network list, APN): -1 end,
-    // 1 incomplete, 0 fine; sets *neuschreiben when the ini file is to be rewritten.
-    int (*startchecks)(bool* neuschreiben);
+    // 1 incomplete, 0 fine; sets *neuschreiben when the ini file is to be rewritten. With
+    // nurports only the ports of COM= are taken.
+    int (*startchecks)(bool* neuschreiben, bool nurports);
 };
 extern ps_hooks_t ps_hooks;
 
@@ -185,3 +188,9 @@ void ps_windowshow(int form);
 
 // Resets the record to the values a program start has before reading the ini file.
 void ps_resetinidat();
+
+// Asks for the program end (not a rest). Only atomic stores: safe in a signal handler.
+void ps_endeanfordern();
+// Asks to interrupt the connection with an end mode (1..5, see unterbrechung_gewuenscht); a
+// pending request of a stronger mode is kept.
+void ps_unterbrechen(int modus);

@@ -375,11 +375,12 @@ const char* iv_apnausplmn(const char* plmn) {
     return nullptr;
 }
 
-int iv_startchecks(bool* neuschreiben) {
+int iv_startchecks(bool* neuschreiben, bool nurports) {
     bool unvollstaendig = false;
     // Command port and secondary port.
-    iv__befehlsport();
+    if (!nurports || strcmp(inidat.comport, "?") != 0) iv__befehlsport();
     iv__zweitport();
+    if (nurports) return 0;
     if (programmende_gewuenscht) return -1;
 
     // Discovery through the by-id names; a modem that is still starting may need a while.

@@ -8,8 +8,9 @@
 // Runs the checks once, on the main thread, before the modem is used for the connection.
 // Returns -1 when the program is to end, 1 when the configuration is incomplete (a hint or
 // a status text told the user what to do), 0 when all is fine. *neuschreiben is set when
-// the ini file must be rewritten.
-int iv_startchecks(bool* neuschreiben);
+// the ini file must be rewritten. nurports: only the ports of COM= are taken (a new ini
+// file, whose settings the modem is not asked for).
+int iv_startchecks(bool* neuschreiben, bool nurports);
 
 // The secondary port derived from the command port: its last digit increased by one, with
 // a carry into the digits before it ("/dev/ttyUSB9" gives "/dev/ttyUSB10").

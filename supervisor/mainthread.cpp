@@ -1,6 +1,12 @@
 #include "supervisor/mainthread.h"
 
 #include "config/inifile.h"
+#include "connection/dialup.h"
+#include "connection/statistics.h"
+#include "core/helpers.h"
+#include "modem/discovery.h"
+#include "supervisor/signalreading.h"
+#include "ui/trayicons.h"
 #include "config/profiles.h"
 #include "core/logging.h"
 #include "core/programstate.h"
@@ -12,6 +18,7 @@
 #include "ui/splash.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 
 gpointer mt_gtkthread(gpointer) {
@@ -42,39 +49,332 @@ void mt__unvollstaendig() {
         th_msleep(4000);
     }
 }
+
+// The state of the main loop between two cycles.
+struct mt__schleife_t {
+    sr_zustand_t lesen;
+    sr_statistik_t statistik;
+    int zaehler = 0;
+    int zaehlerlimited = 8;
+};
+mt__schleife_t mt__s;
+
+void mt__zeige(const char* de, const char* en, const char* minide, const char* minien, long ms) {
+    cc_show2(_de ? de : en, _de ? minide : minien);
+    if (ms) th_msleepexit(ms);
+}
+
+// Marks of the end sequence in the extended service log while the program rests.
+void mt__endp(const char* marke) {
+    if (ruhestatus != 0) lo_slogx("%s\n", marke, -1);
+}
+
+// One AT exchange of the start-up: command, wait, read.
+void mt__befehl(const char* cmd, char* a, size_t n, long warte) {
+    cm_puts(cmd);
+    th_msleepexit(warte);
+    cm_gets(a, 5, n);
+}
+
+// The network of the mode functions 1 to 4 is selected until the modem accepts it.
+bool mt__netzwahl() {
+    const char* net = inidat.net;
+    bool netz = net[0] && net[0] != ';' && net[0] != '?';
+    char befehl[600], a[CM_ANTWORTGROESSE];
+    if (netz) {
+        size_t l = strlen(net);
+        bool code = (l == 5 || l == 6);
+        for (size_t i = 0; i < l && code; i++)
+            code = isdigit(static_cast<unsigned char>(net[i]));
+        snprintf(befehl, sizeof befehl, code ? "AT+COPS=1,2,\"%s\"\r" : "AT+COPS=1,0,\"%s\"\r",
+                 net);
+    } else {
+        strMcpy(befehl, "AT+COPS=0\r");
+    }
+    for (;;) {
+        if (programmende(false)) return false;
+        cn_statistics(nullptr, nullptr, nullptr);
+        a[0] = 0;
+        if (geraet != 1 || !netz) {
+            mt__befehl(befehl, a, sizeof a, ANTWORTZEIT);
+        } else {
+            mt__befehl("AT+COPS?\r", a, sizeof a, ANTWORTZEIT);
+            char schon[600];
+            snprintf(schon, sizeof schon, "COPS: 1,0,\"%s\"", net);
+            if (strstr(a, schon)) return true;
+            th_msleepexit(2000);
+            cm_puts(befehl);
+            th_msleepexit(2000);
+            static const char* punkte[] = {".", "..", "...", "....", "....."};
+            for (int i = 0; i < 5 && !strstr(a, "OK") && !strstr(a, "ERROR"); i++) {
+                char t[100];
+                snprintf(t, sizeof t, _de ? "+Manuelle Netzwahl%s" : "+Manual network selection%s",
+                         punkte[i]);
+                cc_show2(t, _de ? "+Netzwahl." : "+Network_selection.");
+                cm_gets(a, 10, sizeof a);
+            }
+        }
+        if (strstr(a, "OK")) return true;
+        mt__s.lesen.netz.ba = 0;
+        ic_mshow(2, 0, -1, -1, -1, _de ? "Netzsuche." : "Network search.");
+        mt__zeige("+Netzsuche läuft.", "+Searching for network.", "+Netzsuche.", "+Network_search.",
+                  4000);
+    }
+}
+
+// The modem start-up after the configuration: PIN, radio mode, network, APN. False when the
+// program ends.
+bool mt__modemstart() {
+    int f = inidat.funktion;
+    bool startup = (linksys || !cn_wasactiveatstart()) && !inidat.com1none &&
+                   strcmp(inidat.com1, "NONE") != 0 && inidat.devi[0] != '*';
+    char a[CM_ANTWORTGROESSE];
+    if (startup) {
+        mt__endp("ENDP820.");
+        int pin = de_inipin(0);
+        mt__endp("ENDP830.");
+        if (pin != DE_BEREIT) {
+            std::atomic_ref<int> form(fefo);
+            if (form.load() == fefo_ICON) form.store(fefo_NORMAL);
+            char text[400];
+            if (pin == DE_KEINPORT)
+                snprintf(text, sizeof text,
+                         _de ? "*Port \"%s\" nicht verfügbar." : "*Port \"%s\" not available.",
+                         inidat.com1);
+            else
+                strMcpy(text, sr_pintext(pin));
+            cc_show2(text, text);
+            th_msleep(4000);
+            programmende(true);
+        }
+        if (geraet != 5 && geraet != 8) de_iniopmode(f, 2);
+        if (f >= 1 && f <= 4 && !linksys && !mt__netzwahl()) return false;
+        if (geraet == 4 || geraet == 6) de_iniopmode(f, 0);
+        if (geraet == 5 || geraet == 8) de_iniopmode(f, 2);
+        if (!linksys) {
+            char befehl[400];
+            snprintf(befehl, sizeof befehl, "AT+CGDCONT=1,\"IP\",\"%s\"\r",
+                     strcmp(inidat.apn, "NONE") == 0 ? "" : inidat.apn);
+            mt__befehl(befehl, a, sizeof a, ANTWORTZEIT);
+            if (!strstr(a, "OK")) {
+                th_msleepexit(2000);
+                mt__befehl(befehl, a, sizeof a, ANTWORTZEIT);
+            }
+            if (!strstr(a, "OK"))
+                mt__zeige("*Modem reagiert nicht auf APN.", "*Modem does not answer to APN.",
+                          "*Kein_APN.", "*No_APN.", 8000);
+            if (geraet == 2 || geraet == 4)
+                mt__befehl("AT+CGATT=1\r", a, sizeof a, geraet == 4 ? 2000 : ANTWORTZEIT);
+        }
+        if (inidat.smsring) mt__befehl("AT+CLIP=1\r", a, sizeof a, ANTWORTZEIT);
+    } else if (cn_wasactiveatstart()) {
+        lo_slog(_de ? "Bereits verbunden.\n" : "Already connected.\n", "", -1);
+        lo_vlog(_de ? "%s Bereits verbunden.\n" : "%s Already connected.\n", "", -1);
+        mt__zeige("+Bereits verbunden.", "+Already connected.", "+Bereits_verbunden.",
+                  "+Already_connected.", 4000);
+        homezonezaehler = 0;
+        if (!linksys) {
+            if (cm_open(inidat.com1, false)) {
+                de_identify();
+                de_cellidqueryini();
+            } else {
+                cm_secport = true;
+                if (cm_open(inidat.com2, false)) {
+                    geraet = 2;
+                } else {
+                    char text[400];
+                    snprintf(text, sizeof text,
+                             _de ? "*COM-Port \"%s\" nicht verfügbar."
+                                 : "*COM-port \"%s\" not available.",
+                             inidat.com1);
+                    cc_show2(text, text);
+                    th_msleep(4000);
+                    programmende(true);
+                }
+            }
+        }
+    }
+    // The command port; a modem with one port shares it with the connection.
+    if (!linksys && !inidat.com1none) cm_open(inidat.com1, false);
+    if (geraet == 6 || strcmp(inidat.com2, "NONE") == 0) {
+        lo_slog("Single port used for commands and connection.\n", "", -1);
+        cm__singleport = true;
+    }
+    if (geraet == 2 && !linksys && !cn_wasactiveatstart()) cm_change();
+    return true;
+}
+
+// Start of the main thread (again after every rest). False: the program rests and starts
+// again.
+bool mt__start() {
+    cn_ini();
+    verbindenverboten = true;
+    verbindeneinmal = false;
+    if (inidat.funktion == FUNKTION_PROFILE) {
+        iv_changeprofile();
+        programmende(true);
+    }
+    int ergebnis = iv_iniparse();
+    if (ergebnis == 1) mt__unvollstaendig();
+    if (ergebnis != 0) {
+        if (ruhestatus == 4) ruhestatus = 0;
+        programmende(true);
+    }
+    if (inidat.funktion != FUNKTION_CONFIG) inidat.hinweisk = '0';
+    if (ruhestatus == 4) ruhestatus = 0;
+    if (inidat.funktion != FUNKTION_CONFIG) {
+        cs_show(0);
+        // The form stored in the header, unless a mini form or the icon is shown already.
+        std::atomic_ref<int> form(fefo);
+        int jetzt = form.load();
+        if (jetzt != fefo_MINI && jetzt != fefo_MINI2 && jetzt != fefo_ICON)
+            form.store(inidat.headerfefo);
+        cc_show();
+    }
+    if (inidat.funktion > 39) programmende(true);
+    mt__endp("ENDP810.");
+    if (!mt__modemstart()) return false;
+    sr_ini(mt__s.lesen);
+    mt__s.statistik = sr_statistik_t{};
+    mt__s.zaehler = 0;
+    mt__s.zaehlerlimited = 8;
+    cc_show2(" Start.", " Start.");
+    lo_slog("Main thread: cycle started.\n", "", -1);
+    return true;
+}
+
+// Volume as "%3li %03li %03li kB".
+void mt__volumentext(long kb, char* t, size_t n) {
+    snprintf(t, n, "%3li %03li %03li kB", kb / 1000000, (kb / 1000) % 1000, kb % 1000);
+}
+
+// Speed as "%5li.%01li kB/s" from bytes per second.
+void mt__tempotext(long bps, char* t, size_t n) {
+    long z = (bps + 50) / 100;
+    snprintf(t, n, "%5li.%01li kB/s", z / 10, z % 10);
+}
+
+// Step 12: the statistics pass and the texts of volume and speed.
+void mt__statistik() {
+    mt__schleife_t& s = mt__s;
+    if (s.zaehler == 0) {
+        for (int z : {4, 5, 6})
+            cc_mtext[z][0] = 0;
+        return;
+    }
+    if (linksys && s.zaehler % 2) return;
+    long hoch = -1, runter = -1, kbv = 0;
+    bool gestartet = cn_statistics(&hoch, &runter, &kbv);
+    s.statistik.hoch = hoch;
+    s.statistik.runter = runter;
+    s.statistik.kbv = kbv;
+    if (gestartet && s.lesen.signal.sig > 0) sr_log_verbindungsstart(s.lesen);
+    char t[100];
+    mt__volumentext(kbv, t, sizeof t);
+    snprintf(cc_mtext[6], sizeof cc_mtext[6], " %s", t);
+    if (hoch < 0 && runter < 0) {
+        strMcpy(cc_mtext[4], " offline");
+        strMcpy(cc_mtext[5], " offline");
+    } else {
+        mt__tempotext(hoch < 0 ? 0 : hoch, t, sizeof t);
+        snprintf(cc_mtext[4], sizeof cc_mtext[4], " %s", t);
+        mt__tempotext(runter < 0 ? 0 : runter, t, sizeof t);
+        snprintf(cc_mtext[5], sizeof cc_mtext[5], " %s", t);
+    }
+    snprintf(cc_mtext[7], sizeof cc_mtext[7], " %s", stundenminuten(inidat.headert));
+}
+
+// Step 19: connecting is permitted once per start, when the network and the signal have
+// been read.
+void mt__verbindenfreigeben() {
+    mt__schleife_t& s = mt__s;
+    bool x = MODUS('X');
+    bool signal = s.lesen.signal.sig >= 0;
+    if (x && signal && s.zaehler >= 1 && s.zaehler <= 9998) beep(200, 50);
+    if (s.zaehler > 9998) return;
+    if ((signal && s.zaehler >= (x ? 5 : 1)) || (geraet == 11 && s.zaehler > 3) ||
+        (geraet == 5 && s.zaehler > 2) || cm_issim()) {
+        if (x) beep(900, 50);
+        lo_slog(_de ? "Verbinden freigegeben.\n" : "Permitted to connect.\n", "", -1);
+        verbindenverboten = false;
+        s.zaehler = 9999;
+    }
+}
+
+// One cycle of the main loop. False: the program rested and starts again.
+bool mt__zyklus() {
+    mt__schleife_t& s = mt__s;
+    if (s.zaehler % 3 == 0) lo_slogx("Main thread alive.\n", "", -1);
+    // A requested radio mode.
+    int ba = ba_gewuenscht.exchange(0);
+    if (ba >= 1 && ba <= 9) {
+        if (!de_iniopmode(ba, 1)) {
+            cn_stop(2);
+            th_msleepexit(1000);
+            if (de_iniopmode(ba, 3)) inidat.funktion = ba;
+        } else {
+            inidat.funktion = ba;
+        }
+    }
+    mt__endp("ENDPmain10.");
+    int r = sr_netz(s.lesen);
+    if (r == SR_NEUSTART) return false;
+    if (r == SR_ENDE) programmende(true);
+    if (!s.lesen.netsearching && onlinezeit == 0)
+        ic_mshow(2, 0, -1, -1, -1, _de ? "Nicht verbunden." : "Not connected.");
+    if (MODUS('F') && s.zaehler > 1) {
+        sr_signal(s.lesen, true);
+        cc_show();
+    }
+    sr_betriebsart(s.lesen);
+    mt__endp("ENDPmain20.");
+    if (programmende(false)) return false;
+    sr_ort(s.lesen);
+    sr_signal(s.lesen, !MODUS('F'));
+    mt__endp("ENDPmain30.");
+    mt__statistik();
+    if (ss_netzunbekannt(s.lesen.netz.name) &&
+        memicmp(s.lesen.netz.name, "Limited Service", 15) == 0) {
+        if (s.zaehler == 0 && --s.zaehlerlimited <= 0) {
+            s.zaehlerlimited = 30;
+            lo_vlog(_de ? "%s Dienst nicht verfügbar.\n" : "%s Network service not available.\n",
+                    "", -1);
+            mt__zeige("*Dienst nicht verfügbar.", "*Network service not available.",
+                      "*Dienst_nicht_verfügbar.", "*No_service.", 4000);
+            if (programmende(false)) return false;
+        }
+    } else {
+        sr_publizieren(s.lesen, s.zaehler, s.statistik);
+        if (s.zaehler > 0) mt__verbindenfreigeben();
+        if (++s.zaehler > 21999) s.zaehler = 10000;
+        mt__endp("ENDPmain50.");
+        if (programmende(false)) return false;
+    }
+    th_msleepexit(1800 + (MODUS('X') ? 8000 : 0));
+    return true;
+}
+
+// The waits of a restart before the start runs again.
+void mt__neustart() {
+    lo_slogx("ENDP800.\n", "", -1);
+    long warte = linksys ? 6000 : geraet == 2 ? 15000 : geraet == 6 ? 18000 : 6000;
+    th_msleepexit(warte);
+    mt__s.lesen.netz.ba = 0;
+    mt__s.lesen.netz.ba_alt = -1;
+    cm_postini();
+}
+
 } // namespace
 
 gpointer mt_mainthread(gpointer) {
     th_register("mainthread");
+    cm_ini();
     for (;;) {
-        if (inidat.funktion == FUNKTION_PROFILE) {
-            iv_changeprofile();
-            programmende(true);
+        if (mt__start()) {
+            while (mt__zyklus()) {
+            }
         }
-        int ergebnis = iv_iniparse();
-        if (ergebnis == 1) mt__unvollstaendig();
-        if (ergebnis != 0) {
-            if (ruhestatus == 4) ruhestatus = 0;
-            programmende(true);
-        }
-        if (inidat.funktion != FUNKTION_CONFIG) inidat.hinweisk = '0';
-        if (ruhestatus == 4) ruhestatus = 0;
-        if (inidat.funktion != FUNKTION_CONFIG) {
-            cs_show(0);
-            // The form stored in the header, unless a mini form or the icon is shown already.
-            std::atomic_ref<int> form(fefo);
-            int jetzt = form.load();
-            if (jetzt != fefo_MINI && jetzt != fefo_MINI2 && jetzt != fefo_ICON)
-                form.store(inidat.headerfefo);
-            cc_show();
-        }
-        if (inidat.funktion > 39) programmende(true);
-        cc_show2(" Start.", " Start.");
-        lo_slog("Main thread: cycle started.\n", "", -1);
-        // The cycle: one check point about every 1.8 s.
-        for (;;) {
-            th_msleepexit(1800);
-            if (programmende(false)) break; // rested: start again
-        }
+        ruhestatus = 4;
+        mt__neustart();
     }
 }

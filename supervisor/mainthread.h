@@ -1,6 +1,6 @@
-// The supervisor's threads: the GTK thread and the main thread that owns the modem. This
-// first layer of the main thread reads the configuration (with the start check) and runs
-// a cycle that checks for the program end; the modem and connection work come later.
+// The supervisor's threads: the GTK thread, and the main thread that owns the modem: it
+// reads the configuration, brings the modem up (PIN, radio mode, network, APN) and runs the
+// cycle of readings, statistics, connect permission and end checks, resting and restarting.
 #pragma once
 
 #include <glib.h>

@@ -13,7 +13,11 @@
 #include "supervisor/warnings.h"
 #include "ui/gtkmain.h"
 #include "ui/mainwindow.h"
+#include "connection/dialup.h"
+#include "connection/routerlink.h"
+#include "connection/statistics.h"
 #include "modem/startupchecks.h"
+#include "ui/trayicons.h"
 #include "ui/messagebox.h"
 #include "ui/splash.h"
 
@@ -63,7 +67,7 @@ void endall(int signo, siginfo_t* info, void*) {
     st__sigpid = info ? (int)info->si_pid : 0;
     st__signo = signo;
     shutdownerlaubt = false;
-    programmende_gewuenscht = true;
+    ps_endeanfordern();
 }
 
 bool st_signallog() {
@@ -182,6 +186,20 @@ void st_main(int argc, char** argv) {
     ps_hooks.windowposition = cc_getposition;
     ps_hooks.windowform = [] { return fefo; };
     ps_hooks.startchecks = iv_startchecks;
+    // The statistics and the dial-up reach each other, the window and the tray through
+    // these tables, so each can be tested alone.
+    cn_statistikhooks.start = cn_start;
+    cn_statistikhooks.stop = cn_stop;
+    cn_statistikhooks.isactive = cn_isactive;
+    cn_statistikhooks.timegap = cn_timegap;
+    cn_statistikhooks.ifname = cn_connectionname;
+    cn_statistikhooks.setifname = cn_setconnectionname;
+    cn_statistikhooks.linkcom = [](int code) { return (long)cm_linkcom(code, nullptr); };
+    cn_statistikhooks.trayicon = [](int art, const char* text) { ic_mshow(art, 0, 0, 0, 0, text); };
+    cn_statistikhooks.anzeigen = cc_show;
+    cn_dialuphooks.ifaktiv = [] { return cn_ifstatistics(nullptr, nullptr, nullptr) == 1; };
+    cn_dialuphooks.statistikreset = cn_statistikreset;
+    cn_dialuphooks.volzeitrunden = volzeitrunden;
     ps_hooks.windowshow = [](int form) {
         std::atomic_ref<int>(fefo).store(form);
         cc_show();

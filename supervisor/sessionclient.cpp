@@ -37,7 +37,7 @@ gboolean sc__erinnern(gpointer) {
         sc__erinnerung = false;
         return G_SOURCE_REMOVE;
     }
-    if (ruhestatus == 0 && !programmende_gewuenscht) programmende_gewuenscht = true;
+    if (ruhestatus == 0 && !programmende_gewuenscht) ps_endeanfordern();
     return G_SOURCE_CONTINUE;
 }
 
@@ -75,7 +75,7 @@ void sc__saveyourself(SmcConn conn, SmPointer, int savetype, Bool shutdown, int 
 }
 
 void sc__die(SmcConn, SmPointer) {
-    programmende_gewuenscht = true;
+    ps_endeanfordern();
     sc__closepending = true;
 }
 
@@ -217,7 +217,7 @@ gboolean shutdownproc(void* client, int, int, gboolean shutd, int ias, gboolean,
     if (par && shutd && ias == SmInteractStyleAny) {
         if (SmcInteractRequest((SmcConn)client, SmDialogNormal, sc__interact, nullptr))
             sc__requested = true;
-        programmende_gewuenscht = true;
+        ps_endeanfordern();
         sc__sessionende = true;
         if (!sc__erinnerung.exchange(true)) g_timeout_add(1000, sc__erinnern, nullptr);
     }

@@ -435,11 +435,11 @@ void cc__select(GtkMenuItem*, gpointer daten) {
             cc__frontendsenden("TANDOR_DISCONNECT");
         else {
             inidat.constart = false;
-            unterbrechung_gewuenscht = 2;
+            ps_unterbrechen(2);
         }
         break;
     case 'Q':
-        if (onlinezeit != 0) unterbrechung_gewuenscht = 2;
+        if (onlinezeit != 0) ps_unterbrechen(2);
         if (!inidat.constart) {
             inidat.constart = true;
             verbindeneinmal = true;
@@ -447,7 +447,7 @@ void cc__select(GtkMenuItem*, gpointer daten) {
         break;
     case 'Z':
         unterbrechung_gewuenscht = 0;
-        programmende_gewuenscht = true;
+        ps_endeanfordern();
         break;
     case '\\':
         cc__formsetzen(fefo_NORMAL);
@@ -497,7 +497,7 @@ gboolean cc__closewindow(GtkWidget* w, GdkEvent*, gpointer) {
         else
             cc_show2(" Ending.", " Ending.");
         th_enter();
-        programmende_gewuenscht = true;
+        ps_endeanfordern();
     } else
         me_messageboxa(1, _de ? "tandor   Ende" : "tandor   End",
                        _de ? "tandor beenden?  " : "Terminate tandor?  ", 0);

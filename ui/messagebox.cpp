@@ -126,7 +126,7 @@ gpointer me__messageathread(gpointer p) {
             ps_statustext(" Beenden.", " Beenden.");
         else
             ps_statustext(" Ending.", " Ending.");
-        programmende_gewuenscht = true;
+        ps_endeanfordern();
     }
     return nullptr;
 }

@@ -75,7 +75,7 @@ class StartChecks : public ::testing::Test {
     void virtuell() { sy_setclock(SY_CLOCK_AUTO); }
     int pruefe(bool& neu) {
         neu = false;
-        return iv_startchecks(&neu);
+        return iv_startchecks(&neu, false);
     }
 };
 
@@ -201,6 +201,18 @@ TEST_F(StartChecks, FixedPortNamesAndTheSemicolonForm) {
     strMcpy(inidat.comport, "NONE");
     EXPECT_EQ(pruefe(neu), 0);
     EXPECT_TRUE(inidat.com1none);
+
+    // A new ini file only takes its ports; nothing is asked, not even with COM=?.
+    ps_resetinidat();
+    strMcpy(inidat.comport, "2");
+    statustexte.clear();
+    EXPECT_EQ(iv_startchecks(&neu, true), 0);
+    EXPECT_STREQ(inidat.com1, "COM2");
+    EXPECT_STREQ(inidat.com2, "COM3");
+    strMcpy(inidat.comport, "?");
+    EXPECT_EQ(iv_startchecks(&neu, true), 0);
+    EXPECT_STREQ(inidat.com1, "COM2") << "no search";
+    EXPECT_TRUE(statustexte.empty());
 }
 
 TEST_F(StartChecks, AModemThatIsNotFoundIsSearchedFourTimesMore) {
