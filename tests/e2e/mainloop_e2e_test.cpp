@@ -1,0 +1,81 @@
+// The real binary against the modem simulator: the modem start-up (PIN, APN), the reading
+// cycles with their connection-log lines, the connect permission, a modem that asks for its
+// PIN again with a wrong one configured, and the end on SIGTERM with the counters written.
+#include "modem/modemsimulator.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+int zaehle(const std::string& s, const std::string& teil) {
+    int n = 0;
+    for (size_t p = s.find(teil); p != std::string::npos; p = s.find(teil, p + 1))
+        n++;
+    return n;
+}
+
+struct MainLoopRun : ::testing::Test {
+    std::string dir = ts_scratchdir();
+    ts_modemsim modem;
+    void SetUp() override {
+        ASSERT_NE(getenv("DISPLAY"), nullptr) << "run through tests/harness.sh";
+        ASSERT_TRUE(modem.start({"--type", "3", "--pin", "1234", "--signal", "15"}));
+    }
+    int starte(const std::string& ini) {
+        ts_writefile(dir + "/tandor.ini",
+                     "01 0AA000000000-0000000000001-0000000000000000000000000\n"
+                     "MOD=PIJ\nLAN=English\nCOM=" +
+                         modem.port + "\n" + ini);
+        return ts_spawn({TANDOR_BINARY, "CONN", "DIR=" + dir, "INSTANCE=2", "NOSPLASH", "MUTE"},
+                        dir + "/stdout.txt");
+    }
+    std::string servilog() { return ts_readfile(dir + "/servilog.txt"); }
+    std::string connlog() { return ts_readfile(dir + "/connlog.txt"); }
+};
+
+TEST_F(MainLoopRun, ModemStartReadingCyclesAndPermissionThenAnOrderlyEnd) {
+    int pid = starte("PIN=1234\nAPN=internet.t-mobile\nCONA=\nDAY=P01;1\n");
+    ASSERT_TRUE(ts_waitfor(dir + "/servilog.txt", "Permitted to connect.", 60000))
+        << servilog() << ts_readfile(dir + "/stdout.txt");
+    std::string t = modem.transcript();
+    EXPECT_EQ(zaehle(t, "AT+CPIN=1234"), 1);
+    EXPECT_NE(t.find("AT+CGDCONT=1,\"IP\",\"internet.t-mobile\""), std::string::npos);
+    EXPECT_NE(t.find("AT+CSQ"), std::string::npos);
+    // The first published cycle writes the radio mode and the signal (letters I and J):
+    // raw 15 is 50 % at -83 dBm.
+    ASSERT_TRUE(ts_waitfor(dir + "/connlog.txt", "Signal strength: 50% -83dBm", 20000))
+        << connlog();
+    EXPECT_NE(connlog().find("New mode of operation: UMTS."), std::string::npos) << connlog();
+    // A change of the signal while running is logged.
+    modem.control("signal 31");
+    EXPECT_TRUE(ts_waitfor(dir + "/connlog.txt", "Signal strength: 100% -51dBm", 20000))
+        << connlog();
+
+    kill(pid, SIGTERM);
+    int status = ts_waitpid(pid, 30000);
+    ASSERT_NE(status, -1);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_NE(servilog().find("tandor terminated."), std::string::npos);
+    EXPECT_EQ(servilog().find("1234"), std::string::npos) << "the PIN reached the log";
+}
+
+TEST_F(MainLoopRun, AWrongPinIsSentOnceAndTheProgramStopsWithItsText) {
+    int pid = starte("PIN=9999\nAPN=x\nCONA=\n");
+    int status = ts_waitpid(pid, 60000);
+    if (status == -1) kill(pid, SIGKILL);
+    ASSERT_NE(status, -1) << servilog();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(zaehle(modem.transcript(), "AT+CPIN=9999"), 1) << modem.transcript();
+    std::string ini = ts_readfile(dir + "/tandor.ini");
+    EXPECT_NE(ini.find("\n11 PIN=\n"), std::string::npos) << "the rejected PIN is removed";
+}
+
+} // namespace
