@@ -29,12 +29,12 @@ struct MainLoopRun : ::testing::Test {
         ASSERT_NE(getenv("DISPLAY"), nullptr) << "run through tests/harness.sh";
         ASSERT_TRUE(modem.start({"--type", "3", "--pin", "1234", "--signal", "15"}));
     }
-    int starte(const std::string& ini) {
+    int starte(const std::string& ini, const std::string& name = "CONN") {
         ts_writefile(dir + "/tandor.ini",
                      "01 0AA000000000-0000000000001-0000000000000000000000000\n"
                      "MOD=PIJ\nLAN=English\nCOM=" +
                          modem.port + "\n" + ini);
-        return ts_spawn({TANDOR_BINARY, "CONN", "DIR=" + dir, "INSTANCE=2", "NOSPLASH", "MUTE"},
+        return ts_spawn({TANDOR_BINARY, name, "DIR=" + dir, "INSTANCE=2", "NOSPLASH", "MUTE"},
                         dir + "/stdout.txt");
     }
     std::string servilog() { return ts_readfile(dir + "/servilog.txt"); }
@@ -80,6 +80,19 @@ TEST_F(MainLoopRun, AWrongPinIsSentOnceAndTheProgramStopsWithItsText) {
     EXPECT_EQ(zaehle(modem.transcript(), "AT+CPIN=9999"), 1) << modem.transcript();
     std::string ini = ts_readfile(dir + "/tandor.ini");
     EXPECT_NE(ini.find("\n11 PIN=\n"), std::string::npos) << "the rejected PIN is removed";
+}
+
+TEST_F(MainLoopRun, AModeCopySetsItsRadioModeAndSelectsTheConfiguredNetwork) {
+    // UMTSGPRS: UMTS preferred; NET as an operator code selects that operator manually.
+    int pid = starte("PIN=1234\nAPN=x\nCONA=\nNET=26202\n", "UMTSGPRS");
+    ASSERT_TRUE(ts_waitfor(dir + "/servilog.txt", "Permitted to connect.", 60000)) << servilog();
+    std::string t = modem.transcript();
+    size_t modus = t.find("AT^SYSCFG=2,2,"), netz = t.find("AT+COPS=1,2,\"26202\"");
+    EXPECT_NE(modus, std::string::npos) << t;
+    EXPECT_NE(netz, std::string::npos) << t;
+    EXPECT_LT(modus, netz) << "the radio mode is set before the network is selected";
+    kill(pid, SIGTERM);
+    EXPECT_NE(ts_waitpid(pid, 30000), -1);
 }
 
 } // namespace
