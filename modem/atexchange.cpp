@@ -411,9 +411,9 @@ void cm_gets(char* t, int wartezeit, size_t cap) {
         cm__lesefehleranzahl = 0;
     }
     if (cm__lesefehleranzahl > 9) {
-        lo_vlog(
-            cm__t("%s Communications error at port %s.", "%s Kommunikationsfehler bei Port %s."),
-            cm__po, -1);
+        lo_vlog(cm__t("%s Communications error at port %s.\n",
+                      "%s Kommunikationsfehler bei Port %s.\n"),
+                cm__po, -1);
         cm__lesefehleranzahl = 0;
         ruhestatus = 1;
         programmende_gewuenscht = true;

@@ -25,11 +25,14 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <mutex>
 
 namespace {
 // Two threads may request the end at once; only one runs the end sequence.
 std::mutex pe__mutex;
+// The sequence that holds pe__mutex ends the program (and does not merely rest).
+std::atomic<bool> pe__endet{false};
 
 void pe__zeige(const char* de, const char* en, const char* minide, const char* minien, long ms) {
     cc_show2(_de ? de : en, _de ? minide : minien);
@@ -213,12 +216,17 @@ bool programmende(bool erzwingen) {
 
     std::unique_lock<std::mutex> g(pe__mutex, std::try_to_lock);
     if (!g.owns_lock()) {
+        // A rest runs in another thread: the end asked for here is kept in
+        // programmende_endgueltig and taken at the first check point after the restart.
+        // Parking this thread (say the window's) would leave it dead for good.
+        if (!pe__endet) return false;
         // The end sequence runs in another thread; this one only waits to be parked.
         th_unregister(nullptr);
         th_sleepinfinite();
     }
     // A rest asked for together with (or after) a real end does not weaken it.
     bool ruhen = ruhestatus == 1 && !programmende_endgueltig;
+    pe__endet = !ruhen;
     int f = inidat.funktion;
 
     lo_slogx("ENDP10.\n", "", -1);

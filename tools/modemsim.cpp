@@ -88,8 +88,9 @@ struct ms__zustand {
     // radio mode settings as each vendor stores them
     int opsys = 3, nwrat = 0, selrat = 0, zsnt1 = 0, zsnt3 = 0;
     int sysmode = 2, sysorder = 2, syssms = 1;
-    // the next fault to apply
+    // the fault to apply to the next answer(s), and how many answers it still takes
     std::string fehler;
+    int fehleranzahl = 0;
     // Novatel diagnostic port: frames received so far and the answer waiting for a poll
     int zweitmaster = -1, zweitslave = -1;
     char zweitname[256] = "";
@@ -175,7 +176,7 @@ void ms__echo() {
 void ms__antworte(const std::string& text) {
     ms__echo();
     std::string f = ms__z.fehler;
-    ms__z.fehler.clear();
+    if (--ms__z.fehleranzahl <= 0) ms__z.fehler.clear();
     if (f == "silence") return;
     if (f == "hangup") {
         close(ms__z.master);
@@ -540,8 +541,11 @@ void ms__steuerung(const std::string& zeile) {
         ms__z.sim = s == "ready" ? MS_BEREIT : s == "pin" ? MS_PIN : s == "puk" ? MS_PUK : MS_FEHLT;
         return;
     }
-    if (sscanf(zeile.c_str(), "fault %127s", a) == 1) {
+    // "fault NAME [COUNT]": the fault takes the next COUNT answers (one by default).
+    int anzahl = 1;
+    if (sscanf(zeile.c_str(), "fault %127s %d", a, &anzahl) >= 1) {
         ms__z.fehler = a;
+        ms__z.fehleranzahl = anzahl < 1 ? 1 : anzahl;
         if (ms__z.fehler == "hangup") ms__antworte("");
         return;
     }

@@ -197,6 +197,7 @@ TEST_F(AtExchange, SilenceRequestsRestUnlessConsoleIsOpen) {
 TEST_F(AtExchange, HangUpRequestsRestQuickly) {
     Sim s;
     ASSERT_TRUE(s.start({"--type", "3", "--nopin"}));
+    inidat.round = 1; // the connection log is written
     ASSERT_TRUE(cm_open(s.port.c_str(), false));
     EXPECT_TRUE(has(ex("AT\r"), "OK"));
     s.control("fault hangup");
@@ -210,6 +211,9 @@ TEST_F(AtExchange, HangUpRequestsRestQuickly) {
     }
     EXPECT_EQ(ruhestatus.load(), 1);
     EXPECT_LT(ms_seit(t0), 13000);
+    // One whole line, so the next entry does not run on in it.
+    std::string log = ts_readfile("connlog.txt");
+    EXPECT_TRUE(has(log, " Communications error at port " + s.port + ".\n")) << log;
 }
 
 TEST_F(AtExchange, PinAndImeiNeverReachTheLog) {

@@ -244,6 +244,10 @@ TEST(ModemSim, Faults) {
     s.control("fault silence");
     EXPECT_EQ(s.cmd("AT", 500), "");
     EXPECT_EQ(s.cmd("AT"), "\r\nOK\r\n"); // only the one answer is lost
+    s.control("fault silence 3");         // a modem that stays mute for a while
+    for (int i = 0; i < 3; i++)
+        EXPECT_EQ(s.cmd("AT", 300), "") << i;
+    EXPECT_EQ(s.cmd("AT"), "\r\nOK\r\n");
 
     s.control("fault garbage");
     std::string g = s.read(0);

@@ -1,0 +1,179 @@
+// The real binary with a modem that goes away while it runs, in a private /dev whose
+// /dev/ttyUSB3 leads through a link in the scratch directory to the simulator's pty: the
+// hang-up makes the program rest and restart; a modem back under the same name before the
+// restart's waits end is initialised afresh (PIN once, APN) and the program is permitted to
+// connect again; a modem that stays away ends the program in order with its counters kept.
+// A modem that answers with garbage or not at all for a while neither crashes nor hangs it.
+#include "modem/modemsimulator.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+int zaehle(const std::string& s, const std::string& teil) {
+    int n = 0;
+    for (size_t p = s.find(teil); p != std::string::npos; p = s.find(teil, p + 1))
+        n++;
+    return n;
+}
+
+// Counters in the header: 56,789 kB and 42 minutes of this period; no date yet.
+const char* const KOPF = "01 0AA000056789-0000000000001-0000042000000000000000000\n";
+
+struct OutageRun : ::testing::Test {
+    std::string dir = ts_scratchdir();
+    std::vector<std::unique_ptr<ts_modemsim>> sims;
+    int pid = -1;
+
+    void SetUp() override {
+        ASSERT_NE(getenv("DISPLAY"), nullptr) << "run through tests/harness.sh";
+        ASSERT_EQ(geteuid(), 0u) << "a private /dev needs root";
+    }
+    void TearDown() override {
+        if (pid > 0 && ts_waitpid(pid, 0) == -1) {
+            kill(pid, SIGKILL);
+            ts_waitpid(pid, 5000);
+        }
+    }
+    // A simulated stick published as dir/modem, where /dev/ttyUSB3 leads.
+    ts_modemsim& modem(std::vector<std::string> args) {
+        args.insert(args.end(), {"--byid", dir, "--name", "modem"});
+        sims.push_back(std::make_unique<ts_modemsim>());
+        EXPECT_TRUE(sims.back()->start(args));
+        return *sims.back();
+    }
+    // Tests run two at a time: each its own instance, so its own IPC keys.
+    void starte(int instanz, const std::string& ini = "") {
+        ts_writefile(dir + "/tandor.ini", std::string(KOPF) +
+                                              "MOD=PIJ\nLAN=English\nCOM=/dev/ttyUSB3\n"
+                                              "PIN=1234\nAPN=internet.t-mobile\nCONA=\n"
+                                              "DAY=1;1\n" +
+                                              ini);
+        pid = ts_spawn({"unshare", "-mi", "/bin/sh", TANDOR_SOURCE_DIR "/scripts/privatedev.sh",
+                        dir + "/hostdev", "ttyUSB3", dir + "/modem", "--", TANDOR_BINARY, "CONN",
+                        "DIR=" + dir, "INSTANCE=" + std::to_string(instanz), "NOSPLASH", "MUTE"},
+                       dir + "/stdout.txt");
+    }
+    std::string servilog() { return ts_readfile(dir + "/servilog.txt"); }
+    std::string connlog() { return ts_readfile(dir + "/connlog.txt"); }
+    std::string protokolle() {
+        return "--- servilog\n" + servilog() + "--- connlog\n" + connlog() + "--- stdout\n" +
+               ts_readfile(dir + "/stdout.txt");
+    }
+    // Waits until text has appeared n times in the service log.
+    bool wartelog(const std::string& text, int n, long ms) {
+        for (long t = 0; t < ms; t += 200) {
+            if (zaehle(servilog(), text) >= n) return true;
+            usleep(200000);
+        }
+        return false;
+    }
+    // The program ended by itself with status 0.
+    void endetsauber(long ms) {
+        int status = ts_waitpid(pid, ms);
+        ASSERT_NE(status, -1) << "the program hangs\n" << protokolle();
+        pid = -1;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << protokolle();
+    }
+    void sigterm() {
+        kill(pid, SIGTERM);
+        endetsauber(30000);
+    }
+    // The counters of the header survived: volume and minutes as they were.
+    void zaehlerbehalten() {
+        std::string kopf = ts_readfile(dir + "/tandor.ini").substr(0, 37);
+        EXPECT_EQ(kopf.substr(6, 9), "000056789") << kopf;
+        EXPECT_EQ(kopf.substr(31, 6), "000042") << kopf;
+    }
+};
+
+TEST_F(OutageRun, AModemBackInTimeIsInitialisedAfreshAndTheProgramRunsOn) {
+    ts_modemsim& alt = modem({"--type", "3", "--pin", "1234", "--signal", "15"});
+    starte(3);
+    ASSERT_TRUE(wartelog("Permitted to connect.", 1, 60000)) << protokolle();
+
+    alt.control("fault hangup");
+    ASSERT_TRUE(wartelog("tandor paused. Standby.", 1, 30000)) << protokolle();
+    EXPECT_NE(connlog().find("Communications error at port /dev/ttyUSB3.\n"), std::string::npos)
+        << connlog();
+    // Back while the restart still waits; its SIM asks for the PIN again.
+    usleep(2000000);
+    ts_modemsim& neu = modem({"--type", "3", "--pin", "1234", "--signal", "20"});
+    ASSERT_TRUE(wartelog("Permitted to connect.", 2, 60000)) << protokolle();
+
+    EXPECT_EQ(zaehle(alt.transcript(), "AT+CPIN=1234"), 1) << alt.transcript();
+    std::string t = neu.transcript();
+    EXPECT_EQ(zaehle(t, "AT+CPIN=1234"), 1) << t;
+    EXPECT_NE(t.find("AT+CGDCONT=1,\"IP\",\"internet.t-mobile\""), std::string::npos) << t;
+    EXPECT_NE(t.find("AT+CSQ"), std::string::npos) << t;
+    EXPECT_EQ(zaehle(servilog(), "tandor terminated."), 0) << protokolle();
+
+    sigterm();
+    EXPECT_EQ(zaehle(servilog(), "tandor terminated."), 1);
+    EXPECT_EQ(servilog().find("1234"), std::string::npos) << "the PIN reached the log";
+    zaehlerbehalten();
+}
+
+TEST_F(OutageRun, AModemThatStaysAwayEndsTheProgramWithItsCountersKept) {
+    ts_modemsim& alt = modem({"--type", "3", "--pin", "1234", "--signal", "15"});
+    starte(4);
+    ASSERT_TRUE(wartelog("Permitted to connect.", 1, 60000)) << protokolle();
+
+    alt.control("fault hangup");
+    ASSERT_TRUE(wartelog("tandor paused. Standby.", 1, 30000)) << protokolle();
+    // The rest, the restart's wait, the port's retries and the status text take about 30 s.
+    endetsauber(90000);
+    std::string log = servilog();
+    EXPECT_NE(log.find("Port /dev/ttyUSB3 could not be opened."), std::string::npos) << log;
+    EXPECT_EQ(zaehle(log, "tandor terminated."), 1) << log;
+    EXPECT_LT(log.find("tandor paused. Standby."), log.find("tandor terminated."));
+    EXPECT_EQ(zaehle(log, "Permitted to connect."), 1) << "ran on without its modem";
+    zaehlerbehalten();
+}
+
+TEST_F(OutageRun, GarbageAndSilenceNeitherCrashNorHangTheProgram) {
+    ts_modemsim& m = modem({"--type", "3", "--nopin", "--signal", "15"});
+    starte(7);
+    ASSERT_TRUE(wartelog("Permitted to connect.", 1, 60000)) << protokolle();
+    // Answers that make no sense, one after another.
+    for (int i = 0; i < 6; i++) {
+        m.control("fault garbage 3");
+        usleep(1500000);
+        m.control("fault late 2");
+        usleep(1500000);
+    }
+    ASSERT_EQ(ts_waitpid(pid, 0), -1) << protokolle();
+    // A modem that stays mute long enough counts as gone: a rest, then the start-up again.
+    m.control("fault silence 14");
+    ASSERT_TRUE(wartelog("tandor paused. Standby.", 1, 60000)) << protokolle();
+    ASSERT_TRUE(wartelog("Permitted to connect.", 2, 90000)) << protokolle();
+
+    // The window still answers: closing it asks whether to end.
+    std::string fenster =
+        "xdotool search --pid " + std::to_string(pid) + " --name '^tandor' 2>/dev/null | head -1";
+    std::string frage =
+        "xdotool search --pid " + std::to_string(pid) + " --name 'tandor   End' >/dev/null 2>&1";
+    bool gefragt = false;
+    for (int i = 0; i < 100 && !gefragt; i++) {
+        if (i % 20 == 0)
+            system(("id=$(" + fenster + "); [ -n \"$id\" ] && wmctrl -i -c \"$id\"").c_str());
+        usleep(100000);
+        gefragt = system(frage.c_str()) == 0;
+    }
+    EXPECT_TRUE(gefragt) << "no answer from the window";
+    sigterm();
+    EXPECT_EQ(zaehle(servilog(), "tandor terminated."), 1);
+    zaehlerbehalten();
+}
+
+} // namespace
