@@ -251,12 +251,15 @@ void sr_publizieren(sr_zustand_t& z, int zaehler, const sr_statistik_t& st) {
     a.geraet = g;
     a.novatelroh = sr__novatelroh();
     a.signalgelesen = true;
-    a.cops = linksys ? nullptr : z.cops;
+    // While the link holds the single port the modem cannot be asked and the AT layer
+    // makes the answers up: operator, code, radio mode and cell read before the dial stay.
+    bool verdeckt = cm_singleport() && !cm_isopen() && !cm_issim();
+    a.cops = linksys || verdeckt ? nullptr : z.cops;
     // A failed query of the numeric code keeps the code read before.
-    a.copsnum = strstr(z.copsnum, "+COPS:") ? z.copsnum : nullptr;
-    a.reg = z.reg[0] ? z.reg : nullptr;
+    a.copsnum = !verdeckt && strstr(z.copsnum, "+COPS:") ? z.copsnum : nullptr;
+    a.reg = !verdeckt && z.reg[0] ? z.reg : nullptr;
     a.regtag = z.regtag[0] ? z.regtag : nullptr;
-    a.modus = !linksys && (g == 2 || g == 8) ? z.modus : nullptr;
+    a.modus = !linksys && !verdeckt && (g == 2 || g == 8) ? z.modus : nullptr;
     a.hoch = st.hoch;
     a.runter = st.runter;
     a.zyklus = zaehler;
