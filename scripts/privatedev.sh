@@ -15,6 +15,8 @@ for n in null zero urandom random tty full; do
   touch /dev/$n; mount --bind "$H/$n" /dev/$n
 done
 if [ -L "$H/ptmx" ]; then ln -s pts/ptmx /dev/ptmx; else touch /dev/ptmx; mount --bind "$H/ptmx" /dev/ptmx; fi
+# The TUN device, for a stand-in pppd that makes ppp0.
+if [ -c "$H/net/tun" ]; then mkdir /dev/net; touch /dev/net/tun; mount --bind "$H/net/tun" /dev/net/tun; fi
 for d in pts shm; do
   if [ -d "$H/$d" ]; then mkdir /dev/$d; mount --rbind "$H/$d" /dev/$d; fi
 done

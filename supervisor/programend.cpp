@@ -88,6 +88,9 @@ void pe__endebedingungen() {
 
 // Stops the connection for a requested interruption; the program goes on.
 void pe__unterbrechung(int modus) {
+    // The bytes since the last statistics pass are counted before the link goes and the
+    // rounding applies to all of them.
+    if (onlinezeit > 0) cn_nachmessen();
     volzeitrunden();
     onlinezeit_vorher = -1;
     cn_stop(modus);

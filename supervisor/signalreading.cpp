@@ -124,6 +124,12 @@ int sr__versuch(sr_zustand_t& z) {
     return SR__OK;
 }
 
+// While the link holds the single port the modem cannot be asked: the AT layer makes the
+// answers up, and they must not replace what was read before the dial.
+bool sr__verdeckt() {
+    return cm_singleport() && !cm_isopen() && !cm_issim();
+}
+
 // A complete connection-log line made with an empty stamp (it starts with the blank); the
 // log puts its own stamp in front.
 void sr__vlog(const char* zeile) {
@@ -150,6 +156,11 @@ void sr_ini(sr_zustand_t& z) {
 }
 
 bool sr_signal(sr_zustand_t& z, bool altwert) {
+    if (!linksys && sr__verdeckt()) {
+        // The value read before the dial stays, and stays unchanged for the log and tones.
+        z.signal.sigalt = z.signal.sig;
+        return false;
+    }
     int raw;
     if (linksys) {
         int r = sr_router.signal ? sr_router.signal() : 0;
@@ -251,12 +262,15 @@ void sr_publizieren(sr_zustand_t& z, int zaehler, const sr_statistik_t& st) {
     a.geraet = g;
     a.novatelroh = sr__novatelroh();
     a.signalgelesen = true;
-    a.cops = linksys ? nullptr : z.cops;
+    // Operator, code, radio mode and cell read before the dial stay while the link holds
+    // the single port.
+    bool verdeckt = sr__verdeckt();
+    a.cops = linksys || verdeckt ? nullptr : z.cops;
     // A failed query of the numeric code keeps the code read before.
-    a.copsnum = strstr(z.copsnum, "+COPS:") ? z.copsnum : nullptr;
-    a.reg = z.reg[0] ? z.reg : nullptr;
+    a.copsnum = !verdeckt && strstr(z.copsnum, "+COPS:") ? z.copsnum : nullptr;
+    a.reg = !verdeckt && z.reg[0] ? z.reg : nullptr;
     a.regtag = z.regtag[0] ? z.regtag : nullptr;
-    a.modus = !linksys && (g == 2 || g == 8) ? z.modus : nullptr;
+    a.modus = !linksys && !verdeckt && (g == 2 || g == 8) ? z.modus : nullptr;
     a.hoch = st.hoch;
     a.runter = st.runter;
     a.zyklus = zaehler;

@@ -794,6 +794,21 @@ int main(int argc, char** argv) {
                 ms__zweitport();
             }
         }
+        // The line in data mode belongs to the dialler alone: our slave is let go, so the
+        // dialler's last close reads as a hang-up (a real modem sees DTR drop) and the
+        // modem is back in command mode for the next opener.
+        if (ms__z.datenmodus && ms__z.slave >= 0) {
+            close(ms__z.slave);
+            ms__z.slave = -1;
+        } else if (ms__z.slave < 0 && r > 0 && (p[0].revents & (POLLHUP | POLLERR))) {
+            ms__z.datenmodus = false;
+            ms__z.slave = open(ms__z.portname, O_RDWR | O_NOCTTY);
+            tcgetattr(ms__z.slave, &t);
+            cfmakeraw(&t);
+            tcsetattr(ms__z.slave, TCSANOW, &t);
+            tcflush(ms__z.master, TCIOFLUSH);
+            continue;
+        }
         if (r > 0 && (p[0].revents & POLLIN)) {
             char buf[256];
             ssize_t n = read(ms__z.master, buf, sizeof buf);

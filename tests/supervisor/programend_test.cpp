@@ -2,6 +2,7 @@
 // counters, end requests that arrive during a rest, the strength of end modes, and the
 // computer shutdown through sudo without a shell.
 #include "config/inifile.h"
+#include "connection/statistics.h"
 #include "core/flags.h"
 #include "core/programstate.h"
 #include "core/system.h"
@@ -121,6 +122,26 @@ TEST_F(ProgramEnd, InactiveTimeOnlyDisconnectsWhenAskedTo) {
     EXPECT_FALSE(programmende_gewuenscht);
     EXPECT_NE(ts_readfile("connlog.txt").find("30 minutes maximum inactive time expired."),
               std::string::npos);
+}
+
+TEST_F(ProgramEnd, AnInterruptionCountsTheBytesSinceTheLastPassBeforeRounding) {
+    // The link moved 5,000 bytes since the last statistics pass; the user disconnects.
+    ts_writefile("net_dev", "Inter-|   Receive\n face |bytes\n"
+                            "  ppp0:    3000      3    0    0    0     0          0         0 "
+                            "    2000      2    0    0    0     0       0          0\n");
+    sy_setpath(SY_NETDEV, "net_dev");
+    cn_statistikhooks.ifname = [] { return "ppp0"; };
+    cn_statistikreset();
+    inidat.round = 10;
+    inidat.headervoffset = 999;
+    onlinezeit = 500;
+    unterbrechung_gewuenscht = 2;
+    EXPECT_FALSE(programmende(false));
+    cn_statistikhooks = {};
+    sy_setpath(SY_NETDEV, nullptr);
+    // 999 + 5,000 bytes rounded up to the next 10 kB.
+    EXPECT_EQ(inidat.headervoffset, 10000);
+    EXPECT_EQ(unterbrechung_gewuenscht, 0);
 }
 
 TEST_F(ProgramEnd, StrongerEndModesAreNotReplaced) {

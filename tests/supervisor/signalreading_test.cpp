@@ -177,6 +177,30 @@ TEST_F(SignalReading, EveryPersonalityGivesSignalNetworkCellAndMode) {
     }
 }
 
+TEST_F(SignalReading, WhileTheLinkHoldsTheSinglePortTheLastNetworkStays) {
+    Sim s;
+    starte(s, 3);
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_EQ(sr_zyklus(z, 1, st), SR_WEITER);
+    ASSERT_STREQ(cc_mtext[2], " UMTS");
+    // The dial-up has taken the port: every command is answered by the AT layer.
+    cm__singleport = true;
+    cm_close();
+    size_t vorher = s.transcript().size();
+    file_delete("connlog.txt");
+    // Many cycles: the signal does not fade to unknown for want of answers.
+    for (int i = 2; i < 14; i++)
+        ASSERT_EQ(sr_zyklus(z, i, st), SR_WEITER);
+    EXPECT_EQ(connlog(), "") << "made-up answers reached the connection log";
+    EXPECT_EQ(s.transcript().size(), vorher) << "a command reached the modem";
+    EXPECT_STREQ(z.netz.name, "Testnetz");
+    EXPECT_EQ(z.netz.ba, 2);
+    EXPECT_STREQ(cc_mtext[1], " Testnetz [26299.1A2B.C3D4E5]");
+    EXPECT_STREQ(cc_mtext[2], " UMTS");
+    EXPECT_STREQ(cc_mtext[3], " 50% = -83dBm");
+    cm__singleport = false;
+}
+
 TEST_F(SignalReading, RadioModeAndSignalPerKind) {
     {
         // Ericsson reports an unknown +CSQ; its indicator answer gives the level.

@@ -1,0 +1,239 @@
+// The whole road of a connection with the real binary: modem start-up with PIN against the
+// simulator, connect permission, a connection through the stand-in pppd and the real chat
+// on the single port (default data port, empty CON=), traffic through ppp0 in a private
+// network namespace, a disconnect picked in the window's menu, an end on SIGTERM, and the
+// counters kept for the next start.
+#include "modem/modemsimulator.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace {
+
+int zaehle(const std::string& s, const std::string& teil) {
+    int n = 0;
+    for (size_t p = s.find(teil); p != std::string::npos; p = s.find(teil, p + 1))
+        n++;
+    return n;
+}
+
+// Output of a shell command ("" when it fails).
+std::string ausgabe(const std::string& befehl) {
+    std::string r;
+    FILE* f = popen(befehl.c_str(), "r");
+    if (!f) return r;
+    char buf[512];
+    while (fgets(buf, sizeof buf, f))
+        r += buf;
+    if (pclose(f) != 0) return "";
+    return r;
+}
+
+// Connection-log lines without their time stamp (the text after the first blank that
+// follows the date and time) and without CR.
+std::vector<std::string> logzeilen(const std::string& pfad) {
+    std::vector<std::string> r;
+    for (std::string z : ts_readlines(pfad)) {
+        if (!z.empty() && z.back() == '\r') z.pop_back();
+        // "dd.mm.yyyy hh:mm:ss text"
+        size_t p = z.find(' ');
+        p = p == std::string::npos ? p : z.find(' ', p + 1);
+        r.push_back(p == std::string::npos ? z : z.substr(p + 1));
+    }
+    return r;
+}
+
+std::string header(const std::string& ini) {
+    return ini.substr(0, ini.find('\n'));
+}
+
+struct ConnectionRoad : ::testing::Test {
+    std::string dir = ts_scratchdir();
+    std::string ctl = dir + "/pppd";
+    std::string shots = TANDOR_BINARY_DIR "/screenshots";
+    ts_modemsim modem;
+
+    void SetUp() override {
+        ASSERT_NE(getenv("DISPLAY"), nullptr) << "run through tests/harness.sh";
+        ASSERT_EQ(geteuid(), 0u) << "private /dev and network need root";
+        ASSERT_TRUE(modem.start({"--type", "3", "--pin", "1234", "--signal", "15"}));
+        mkdir(ctl.c_str(), 0755);
+        mkdir(shots.c_str(), 0755);
+    }
+    // tandor in a private /dev (ttyUSB0 is the simulator) and a private network with the
+    // stand-in pppd first on PATH. No pid namespace: the pid is tandor's own.
+    int starte() {
+        return ts_spawn({"unshare",
+                         "-n",
+                         "-m",
+                         "/bin/sh",
+                         TANDOR_SOURCE_DIR "/scripts/privatedev.sh",
+                         dir + "/hostdev",
+                         "ttyUSB0",
+                         modem.port,
+                         "--",
+                         "/bin/sh",
+                         TANDOR_SOURCE_DIR "/scripts/privatenet.sh",
+                         TANDOR_BINARY_DIR "/tools/bin",
+                         ctl,
+                         "--",
+                         TANDOR_BINARY,
+                         "CONN",
+                         "DIR=" + dir,
+                         "INSTANCE=3",
+                         "NOSPLASH",
+                         "MUTE"},
+                        dir + "/stdout.txt");
+    }
+    std::string servilog() { return ts_readfile(dir + "/servilog.txt"); }
+    std::string netns(int pid, const std::string& args) {
+        return ausgabe(ts_helper("helper_netns") + " " + std::to_string(pid) + " " + args);
+    }
+    bool zaehler(int pid, long* rx, long* tx) {
+        return sscanf(netns(pid, "counters").c_str(), "%ld %ld", rx, tx) == 2;
+    }
+    void bild(const std::string& name) {
+        system(("import -window root " + shots + "/" + name + ".png 2>/dev/null").c_str());
+    }
+    // The main window (not the tray icons) of the process.
+    std::string fenster(int pid) {
+        std::string id = ausgabe("xdotool search --onlyvisible --pid " + std::to_string(pid) +
+                                 " --name '^tandor' 2>/dev/null | head -1");
+        while (!id.empty() && id.back() == '\n')
+            id.pop_back();
+        return id;
+    }
+    void ende(int pid) {
+        kill(pid, SIGTERM);
+        int status = ts_waitpid(pid, 30000);
+        if (status == -1) kill(pid, SIGKILL);
+        ASSERT_NE(status, -1) << servilog();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+};
+
+TEST_F(ConnectionRoad, ConnectTrafficMenuDisconnectEndAndKeptCounters) {
+    // 123 kB and 43 minutes from earlier runs; volume rounded to 10 kB, time to 5 minutes,
+    // both periods end on the 15th. The header never held a date, so no period closes.
+    const std::string kopf = "01 0AA000000123-0000000000001-0000043" + std::string(16, '0');
+    ts_writefile(dir + "/tandor.ini", kopf + "\nMOD=PIJ\nLAN=English\nCOM=/dev/ttyUSB0;NONE\n"
+                                             "CONA=SE\nCON=\nPIN=1234\nAPN=internet.t-mobile\n"
+                                             "DAY=15;15\nRND=10;5\n");
+    int pid = starte();
+    ASSERT_TRUE(ts_waitfor(dir + "/servilog.txt", "Connection established.", 90000))
+        << servilog() << ts_readfile(dir + "/stdout.txt");
+    std::string log = servilog();
+    EXPECT_NE(log.find("Connecting via /dev/ttyUSB0"), std::string::npos) << "default data port";
+    EXPECT_LT(log.find("Permitted to connect."), log.find("Connecting via")) << log;
+    EXPECT_EQ(ts_readfile(ctl + "/args").find("/dev/ttyUSB0\nuser\na\npassword\na\n"), 0u)
+        << ts_readfile(ctl + "/args");
+
+    // The single port belongs to the link: from the dial on, no AT byte reaches the modem
+    // until the link has ended.
+    // chat writes its command a byte at a time; the simulator's CONNECT marks the dial.
+    const std::string dial = "CONNECT 7200000";
+    std::string t0 = modem.transcript();
+    ASSERT_NE(t0.find(dial), std::string::npos) << t0;
+
+    // Traffic both ways: 20 datagrams of 1,000 bytes in, 15 of 500 bytes out.
+    ts_writefile(ctl + "/traffic", "rx 20 1000\n");
+    ASSERT_EQ(netns(pid, "send 15 500"), "");
+    long rx = 0, tx = 0, rxalt = -1, txalt = -1;
+    for (int i = 0; i < 50 && (rx != rxalt || tx != txalt || rx < 20 * 1028 || tx < 15 * 528);
+         i++) {
+        rxalt = rx;
+        txalt = tx;
+        usleep(200000);
+        ASSERT_TRUE(zaehler(pid, &rx, &tx)) << "ppp0 gone";
+    }
+    EXPECT_GE(rx, 20 * 1028);
+    EXPECT_GE(tx, 15 * 528);
+    // Two cycles so that the window shows the rates and the volume of the link.
+    sleep(4);
+    bild("connection_connected");
+    std::string t1 = modem.transcript();
+    EXPECT_EQ(t1.find("< AT", t1.find(dial)), std::string::npos)
+        << "AT command sent while the link holds the line:\n"
+        << t1;
+
+    // The menu of the main window: from below, Exit, Configuration, Mini window, Mute,
+    // Reconnect, Disconnect.
+    std::string w = fenster(pid);
+    ASSERT_FALSE(w.empty()) << "no main window";
+    ASSERT_EQ(system(("xdotool mousemove --window " + w + " 80 20 click 3").c_str()), 0);
+    usleep(700000);
+    ASSERT_EQ(system("xdotool key Up Up Up Up Up Up"), 0);
+    usleep(300000);
+    bild("connection_menu");
+    ASSERT_TRUE(zaehler(pid, &rx, &tx));
+    long kernel = rx + tx;
+    ASSERT_EQ(system("xdotool key Return"), 0);
+    ASSERT_TRUE(ts_waitfor(dir + "/connlog.txt", "Subtotal: 0000:", 30000))
+        << ts_readfile(dir + "/connlog.txt");
+    ASSERT_TRUE(ts_waitfor(dir + "/servilog.txt", "Reopening command port.", 10000));
+
+    // Volume: 999 bytes pending from the start plus the kernel's bytes, rounded up to
+    // 10 kB; time: 43 minutes rounded to 45 at the connection, one started minute, then
+    // rounded to 50 at its end.
+    long offset = (999 + kernel + 9999) / 10000 * 10000;
+    long kb = 123 + offset / 1000;
+    // The life of the connection in the connection log, from its name to the summary.
+    std::vector<std::string> z = logzeilen(dir + "/connlog.txt");
+    auto ab = std::find(z.begin(), z.end(), "Connection name: ppp0");
+    ASSERT_NE(ab, z.end()) << ts_readfile(dir + "/connlog.txt");
+    std::vector<std::string> leben(ab, z.end());
+    std::vector<std::string> erwartet = {"Connection name: ppp0",
+                                         "Connection established.",
+                                         "Mode of operation: UMTS.",
+                                         "Signalstaerke: 50% -83dBm",
+                                         "Connection interrupted by user.",
+                                         "Subtotal: " + std::to_string(kb) + " kB",
+                                         "Subtotal: 0000:50"};
+    EXPECT_EQ(leben, erwartet) << ts_readfile(dir + "/connlog.txt");
+
+    // Offline again, automatic connection off: no new dial, the port is the modem's again.
+    sleep(6);
+    EXPECT_EQ(zaehle(servilog(), "Connection established."), 1) << "dialled again";
+    std::string t2 = modem.transcript();
+    EXPECT_NE(t2.find("< AT", t2.find(dial)), std::string::npos) << "port not reopened";
+    bild("connection_offline");
+
+    // The end writes the header once, with the remainder of the bytes folded in.
+    int schreiben = zaehle(servilog(), "Header in INI-file has been rewritten.");
+    ende(pid);
+    std::string ini = ts_readfile(dir + "/tandor.ini");
+    char k[24];
+    snprintf(k, sizeof k, "%09ld", kb);
+    EXPECT_EQ(header(ini).substr(6, 9), k) << header(ini);
+    EXPECT_EQ(header(ini).substr(31, 6), "000050") << header(ini);
+    EXPECT_EQ(zaehle(servilog(), "Header in INI-file has been rewritten."), schreiben + 1);
+
+    // The next start finds the counters and keeps them through a run without a link.
+    std::string neu = ini;
+    neu.replace(neu.find("CONA=SE"), 7, "CONA=E");
+    ts_writefile(dir + "/tandor.ini", neu);
+    pid = starte();
+    for (int i = 0; i < 900 && zaehle(servilog(), "Permitted to connect.") < 2; i++)
+        usleep(100000);
+    ASSERT_EQ(zaehle(servilog(), "Permitted to connect."), 2) << servilog();
+    sleep(4);
+    bild("connection_secondstart");
+    ende(pid);
+    std::string ini2 = ts_readfile(dir + "/tandor.ini");
+    EXPECT_EQ(header(ini2).substr(6, 9), k) << header(ini2);
+    EXPECT_EQ(header(ini2).substr(31, 6), "000050") << header(ini2);
+}
+
+} // namespace
