@@ -313,6 +313,8 @@ void sr_publizieren(sr_zustand_t& z, int zaehler, const sr_statistik_t& st) {
     }
     sr_minizeile(z, e.modusbuchstabe, zaehler, st, cc_mtext[cc_mtextMINI],
                  sizeof cc_mtext[cc_mtextMINI]);
+    // The window shows the cycle also while offline, when no statistics pass refreshes it.
+    cc_show();
     if (st.hoch >= 0 && st.runter >= 0)
         ic_mshow(1, z.netz.ba, z.signal.sig, static_cast<int>(st.hoch / 1000),
                  static_cast<int>(st.runter / 1000), cc_mtext[cc_mtextMINI] + 1);

@@ -160,8 +160,8 @@ TEST_F(ConnectionRoad, ConnectTrafficMenuDisconnectEndAndKeptCounters) {
     }
     EXPECT_GE(rx, 20 * 1028);
     EXPECT_GE(tx, 15 * 528);
-    // Two cycles so that the window shows the rates and the volume of the link.
-    sleep(4);
+    // Some cycles so that the window shows the rates and the volume of the link.
+    sleep(8);
     bild("connection_connected");
     std::string t1 = modem.transcript();
     EXPECT_EQ(t1.find("< AT", t1.find(dial)), std::string::npos)
@@ -228,7 +228,7 @@ TEST_F(ConnectionRoad, ConnectTrafficMenuDisconnectEndAndKeptCounters) {
     for (int i = 0; i < 900 && zaehle(servilog(), "Permitted to connect.") < 2; i++)
         usleep(100000);
     ASSERT_EQ(zaehle(servilog(), "Permitted to connect."), 2) << servilog();
-    sleep(4);
+    sleep(10);
     bild("connection_secondstart");
     ende(pid);
     std::string ini2 = ts_readfile(dir + "/tandor.ini");

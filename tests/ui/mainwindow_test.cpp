@@ -4,6 +4,7 @@
 #include "mainwindow_fixture.h"
 
 #include "config/inifile.h"
+#include "supervisor/signalreading.h"
 #include "ui/splash.h"
 #include "ui/trayicons.h"
 
@@ -33,6 +34,25 @@ TEST_F(Fenster, AtStartTheNormalWindowShowsABlankStatusAndEmptyFields) {
         EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(mainwindow)), "tandor 0.5");
         EXPECT_NE(gtk_window_get_icon(GTK_WINDOW(mainwindow)), nullptr);
     });
+}
+
+TEST_F(Fenster, APublishedReadingCycleReachesTheWindowWithoutALink) {
+    zeige(fefo_NORMAL);
+    geraet = 3;
+    tonlos = true;
+    sr_zustand_t z;
+    sr_ini(z);
+    strcpy(z.cops, "\r\n+COPS: 0,0,\"Testnetz\",2\r\n\r\nOK\r\n");
+    ss_signal(z.signal, 15, true, false);
+    sr_statistik_t offline; // no statistics pass: rates unknown
+    sr_publizieren(z, 1, offline);
+    EXPECT_TRUE(warte([] { return feldtext(1) == "Testnetz"; }))
+        << gesperrt([] { return feldtext(1); });
+    gesperrt([] {
+        EXPECT_EQ(feldtext(2), "UMTS");
+        EXPECT_EQ(feldtext(3), "50% = -83dBm");
+    });
+    geraet = 0;
 }
 
 TEST_F(Fenster, NormalFormShowsEachTextInItsFieldWithItsMarkerColour) {
