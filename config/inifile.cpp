@@ -324,6 +324,8 @@ bool iv_iniwrite() {
 int iv_iniparse() {
     inidatgueltig = false;
     int funktion_start = inidat.funktion;
+    // A restart must not set counters back that a failed write left only in memory.
+    hd_vormerken();
     ps_resetinidat();
     _inidatneu = false;
 
@@ -438,6 +440,8 @@ int iv_iniparse() {
             return -1;
         }
     }
+    // Counters kept from memory over a failed write go to the file at this first chance.
+    if (hd_ausstehend() && inidat.funktion < 40 && existenz == 1) iv_iniheaderwrite(false);
     inidatgueltig = true;
     if (st.writeexit) return 2;
     if (unbekannt || inidat.hinweis[0] || pruefungunvollstaendig) {
