@@ -246,7 +246,14 @@ bool iv_iniopen(const char* modus) {
             lo_slog("Opened INI file with access \"%s\".\n", modus, -1);
             return true;
         }
+        int fehler = errno;
         iv__unlock();
+        // A read-only file system, a directory in the file's place or a denied access do not
+        // pass within the retries: waiting for them would only stall the caller's cycle.
+        if (fehler == EROFS || fehler == EISDIR || fehler == EACCES || fehler == EPERM) {
+            lo_slog("INI file: %s\n", strerror(fehler), -1);
+            break;
+        }
     }
     iv__gesperrt();
     lo_slog("Could not open INI file with access \"%s\".\n", modus, -1);
