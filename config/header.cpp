@@ -20,6 +20,15 @@ constexpr long hd__MAXV = 999999999L;
 constexpr long hd__MAXT = 599999L;
 constexpr int hd__MAXPOS = 9999;
 
+// A header write was due and did not reach the file.
+bool hd__ausstehend = false;
+// The counters noted by hd_vormerken for the next hd_read.
+struct hd__zaehler_t {
+    bool gemerkt;
+    long v, voffset, t;
+    int day, mon;
+} hd__gemerkt = {};
+
 // The fixed layout of the header: what every position must hold. The function position
 // holds a digit, or the 'A' of the initial line that no connection program has written yet.
 enum hd__art { HD_TEXT, HD_FUNKTION, HD_ZEICHEN, HD_ZIFFERN };
@@ -174,6 +183,17 @@ void hd_read(const char* zeile) {
     inidat.headery_neu = inidat.headery;
     inidat.headerset = true;
     inidat.headergueltig = true;
+    if (hd__gemerkt.gemerkt) {
+        // The file holds older counters than the memory did: a write failed before the rest.
+        // headert_alt stays at the file's value, so the next write is due at once.
+        inidat.headerv = hd__gemerkt.v;
+        inidat.headervoffset = hd__gemerkt.voffset;
+        inidat.headert = hd__gemerkt.t;
+        inidat.headerday = hd__gemerkt.day;
+        inidat.headermon = hd__gemerkt.mon;
+        hd__gemerkt.gemerkt = false;
+        lo_slog("Header: counters kept from memory, the file's are older.\n", "", -1);
+    }
     lo_slogx("INI-Datei inidat.headerday gelesen: %s%li\n", "", inidat.headerday);
     lo_slogx("INI-Datei inidat.headermon gelesen: %s%li\n", "", inidat.headermon);
     // The window appears in its stored form at once, so the start-up checks that follow
@@ -193,6 +213,7 @@ void hd_new() {
     if (inidat.headerfefo < 1) inidat.headerfefo = 1;
     inidat.headerset = false;
     inidat.headergueltig = true;
+    hd__gemerkt.gemerkt = false;
 }
 
 void iv_iniheaderwrite(bool dat) {
@@ -212,6 +233,7 @@ void iv_iniheaderwrite(bool dat) {
             inidat.headerx_neu < 0 || inidat.headery_neu < 0;
         if (fenstergleich && inidat.day <= 0 && (inidat.dayt <= 0 || inidat.headervoffset <= 0)) {
             lo_slog("Header schreiben nicht notwendig.\n", "", -1);
+            hd__ausstehend = false;
             return;
         }
         lo_slog(_de ? "Header in INI-Datei soll neu geschrieben werden.\n"
@@ -226,6 +248,8 @@ void iv_iniheaderwrite(bool dat) {
             inidat.headerv += inidat.headervoffset / 1000;
             inidat.headervoffset = 750;
         }
+        // Cleared only when the write below succeeds.
+        hd__ausstehend = true;
         if (!iv_iniopen("r+t")) {
             lo_slog("Header: Datei nicht ge" U8oe "ffnet.\n", "", -1);
             return;
@@ -262,6 +286,7 @@ void iv_iniheaderwrite(bool dat) {
             lo_slog("Header: Schreiben fehlgeschlagen.\n", "", -1);
             return;
         }
+        hd__ausstehend = false;
         msleepx(1000);
         lo_slog(_de ? "Header in INI-Datei wurde neu geschrieben.\n"
                     : "Header in INI-file has been rewritten.\n",
@@ -270,6 +295,20 @@ void iv_iniheaderwrite(bool dat) {
     if (programmende_gewuenscht && inidat.funktion != FUNKTION_CONFIG && fefo != 0)
         inidat.headerfefo = bereich(fefo, 1, 4);
     inidat.headert_alt = inidat.headert;
+}
+
+bool hd_ausstehend() {
+    return hd__ausstehend;
+}
+
+void hd_vormerken() {
+    hd__gemerkt.gemerkt = hd__ausstehend && inidat.headergueltig;
+    if (!hd__gemerkt.gemerkt) return;
+    hd__gemerkt.v = inidat.headerv;
+    hd__gemerkt.voffset = inidat.headervoffset;
+    hd__gemerkt.t = inidat.headert;
+    hd__gemerkt.day = inidat.headerday;
+    hd__gemerkt.mon = inidat.headermon;
 }
 
 void hd_confighead(const char* zeile) {

@@ -25,3 +25,10 @@ void iv_iniheaderwrite(bool dat);
 // now (zeile, may be shorter or empty), with the hint code and the dialog's manual resets
 // applied, into headerdaten.
 void hd_confighead(const char* zeile);
+// Whether the counters are only in memory because the last header write that was due
+// failed (a read-only or full file system, the file locked or replaced meanwhile).
+bool hd_ausstehend();
+// Called before the record is reset for a fresh read of the file (a restart after a rest):
+// notes the counters when their write is still pending, so that the next hd_read keeps
+// them instead of the older ones in the file.
+void hd_vormerken();

@@ -246,7 +246,14 @@ bool iv_iniopen(const char* modus) {
             lo_slog("Opened INI file with access \"%s\".\n", modus, -1);
             return true;
         }
+        int fehler = errno;
         iv__unlock();
+        // A read-only file system, a directory in the file's place or a denied access do not
+        // pass within the retries: waiting for them would only stall the caller's cycle.
+        if (fehler == EROFS || fehler == EISDIR || fehler == EACCES || fehler == EPERM) {
+            lo_slog("INI file: %s\n", strerror(fehler), -1);
+            break;
+        }
     }
     iv__gesperrt();
     lo_slog("Could not open INI file with access \"%s\".\n", modus, -1);
@@ -324,6 +331,8 @@ bool iv_iniwrite() {
 int iv_iniparse() {
     inidatgueltig = false;
     int funktion_start = inidat.funktion;
+    // A restart must not set counters back that a failed write left only in memory.
+    hd_vormerken();
     ps_resetinidat();
     _inidatneu = false;
 
@@ -438,6 +447,8 @@ int iv_iniparse() {
             return -1;
         }
     }
+    // Counters kept from memory over a failed write go to the file at this first chance.
+    if (hd_ausstehend() && inidat.funktion < 40 && existenz == 1) iv_iniheaderwrite(false);
     inidatgueltig = true;
     if (st.writeexit) return 2;
     if (unbekannt || inidat.hinweis[0] || pruefungunvollstaendig) {

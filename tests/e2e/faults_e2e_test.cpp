@@ -1,0 +1,284 @@
+// The real binary under faults that must cost no data: killed with SIGKILL at random
+// moments while connected and counting, and an ini file that turns read-only or into a
+// directory while the program runs. The counters in the file parse after every fault, are
+// never set back, lag at most one of the program's write intervals, and what could not be
+// written is written at the next chance.
+#include "modem/modemsimulator.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+int zaehle(const std::string& s, const std::string& teil) {
+    int n = 0;
+    for (size_t p = s.find(teil); p != std::string::npos; p = s.find(teil, p + 1))
+        n++;
+    return n;
+}
+
+std::string ausgabe(const std::string& befehl) {
+    std::string r;
+    FILE* f = popen(befehl.c_str(), "r");
+    if (!f) return r;
+    char buf[512];
+    while (fgets(buf, sizeof buf, f))
+        r += buf;
+    if (pclose(f) != 0) return "";
+    return r;
+}
+
+long long jetztms() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// 123 kB and 43 minutes from earlier runs, no date yet.
+const std::string KOPF = "01 0AA000000123-0000000000001-0000043" + std::string(16, '0');
+
+struct FaultRun : ::testing::Test {
+    std::string dir = ts_scratchdir();
+    std::string ctl = dir + "/pppd";
+    ts_modemsim modem;
+    int pid = -1;
+
+    void SetUp() override {
+        ASSERT_NE(getenv("DISPLAY"), nullptr) << "run through tests/harness.sh";
+        ASSERT_EQ(geteuid(), 0u) << "private /dev, network and mounts need root";
+        ASSERT_TRUE(modem.start({"--type", "3", "--nopin", "--signal", "15"}));
+        mkdir(ctl.c_str(), 0755);
+    }
+    void TearDown() override {
+        if (pid > 0 && ts_waitpid(pid, 0) == -1) {
+            kill(pid, SIGKILL);
+            ts_waitpid(pid, 5000);
+        }
+        pppdweg();
+    }
+    void ini(const std::string& zeilen) {
+        ts_writefile(dir + "/tandor.ini", KOPF +
+                                              "\nMOD=PIJ\nLAN=English\nCOM=/dev/ttyUSB0;NONE\n"
+                                              "CON=\nAPN=internet.t-mobile\n" +
+                                              zeilen);
+    }
+    // tandor with the simulator as ttyUSB0, the stand-in pppd and ppp0 in a private network,
+    // and private System V IPC; the pid is tandor's own.
+    void starte(int instanz) {
+        pid = ts_spawn({"unshare",
+                        "-n",
+                        "-m",
+                        "-i",
+                        "/bin/sh",
+                        TANDOR_SOURCE_DIR "/scripts/privatedev.sh",
+                        dir + "/hostdev",
+                        "ttyUSB0",
+                        modem.port,
+                        "--",
+                        "/bin/sh",
+                        TANDOR_SOURCE_DIR "/scripts/privatenet.sh",
+                        TANDOR_BINARY_DIR "/tools/bin",
+                        ctl,
+                        "--",
+                        TANDOR_BINARY,
+                        "CONN",
+                        "DIR=" + dir,
+                        "INSTANCE=" + std::to_string(instanz),
+                        "NOSPLASH",
+                        "MUTE"},
+                       dir + "/stdout.txt");
+    }
+    // A killed tandor leaves its stand-in pppd behind, holding the modem: ends the ones
+    // this test started (found by their control directory), by id.
+    void pppdweg() {
+        DIR* d = opendir("/proc");
+        if (!d) return;
+        std::string marke = "PPPDSIM_DIR=" + ctl;
+        while (dirent* e = readdir(d)) {
+            int p = atoi(e->d_name);
+            if (p <= 0) continue;
+            std::string env = ts_readfile("/proc/" + std::string(e->d_name) + "/environ");
+            for (size_t a = 0; a < env.size();) {
+                size_t b = env.find('\0', a);
+                if (env.compare(a, b == std::string::npos ? std::string::npos : b - a, marke) == 0)
+                    kill(p, SIGKILL);
+                if (b == std::string::npos) break;
+                a = b + 1;
+            }
+        }
+        closedir(d);
+        usleep(300000);
+    }
+    std::string servilog() { return ts_readfile(dir + "/servilog.txt"); }
+    std::string protokolle() {
+        return "--- servilog\n" + servilog() + "--- connlog\n" + ts_readfile(dir + "/connlog.txt") +
+               "--- stdout\n" + ts_readfile(dir + "/stdout.txt");
+    }
+    bool wartelog(const std::string& text, int n, long ms) {
+        for (long t = 0; t < ms; t += 200) {
+            if (zaehle(servilog(), text) >= n) return true;
+            usleep(200000);
+        }
+        return false;
+    }
+    // Kernel byte counters of ppp0 (rx + tx), -1 when gone.
+    long kernelbytes() {
+        long rx, tx;
+        std::string s =
+            ausgabe(ts_helper("helper_netns") + " " + std::to_string(pid) + " counters");
+        return sscanf(s.c_str(), "%ld %ld", &rx, &tx) == 2 ? rx + tx : -1;
+    }
+    void endetsauber(long ms) {
+        int status = ts_waitpid(pid, ms);
+        ASSERT_NE(status, -1) << "the program hangs\n" << protokolle();
+        pid = -1;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << protokolle();
+    }
+};
+
+// The header as the program writes it: counters parse, nothing else has changed.
+struct Kopf {
+    bool gueltig = false;
+    long kb = -1, minuten = -1;
+    std::string rest; // the file after the header's 37 characters
+};
+Kopf lieskopf(const std::string& datei) {
+    Kopf k;
+    std::string s = ts_readfile(datei);
+    static const std::regex form("01 [0-9][A-Z][A-Z][0-9]{9}-[0-9]{13}-[0-9]{7}");
+    if (s.size() < 37 || !std::regex_match(s.substr(0, 37), form)) return k;
+    k.gueltig = true;
+    k.kb = atol(s.substr(6, 9).c_str());
+    k.minuten = atol(s.substr(31, 6).c_str());
+    k.rest = s.substr(37);
+    return k;
+}
+
+TEST_F(FaultRun, SigkillWhileCountingNeverCorruptsNorSetsBackTheCounters) {
+    // Volume and time periods both on: the program keeps its counters in the header.
+    ini("CONA=SE\nDAY=1;1\n");
+    unsigned saat = (unsigned)time(nullptr);
+    std::mt19937 zufall(saat);
+    Kopf vorher = lieskopf(dir + "/tandor.ini");
+    ASSERT_TRUE(vorher.gueltig);
+    std::string rest;
+    for (int runde = 1; runde <= 3; runde++) {
+        SCOPED_TRACE("round " + std::to_string(runde) + ", seed " + std::to_string(saat));
+        starte(5);
+        ASSERT_TRUE(wartelog("Connection established.", runde, 90000)) << protokolle();
+        long long verbunden = jetztms();
+        // 3 MB arrive in bursts at random moments; the kill comes at a random moment too,
+        // often right after a burst and during the header writes it causes.
+        long long letztesbuendel = 0;
+        long buendel = 0;
+        int schritte = 2 + (int)(zufall() % 6);
+        for (int i = 0; i < schritte; i++) {
+            ts_writefile(ctl + "/traffic", "rx 3000 1000\n");
+            letztesbuendel = jetztms();
+            buendel++;
+            usleep(200000 + zufall() % 1800000);
+        }
+        long kernel = kernelbytes();
+        ASSERT_GT(kernel, 0) << protokolle();
+        kill(pid, SIGKILL);
+        ASSERT_NE(ts_waitpid(pid, 10000), -1);
+        pid = -1;
+        long long online = jetztms() - verbunden;
+        pppdweg();
+
+        Kopf k = lieskopf(dir + "/tandor.ini");
+        ASSERT_TRUE(k.gueltig) << ts_readfile(dir + "/tandor.ini");
+        if (runde == 1) rest = k.rest;
+        EXPECT_EQ(k.rest, rest) << "the lines after the header changed";
+        // Never set back, never more than was counted (each fold rounds its remainder up
+        // to a whole kB).
+        EXPECT_GE(k.kb, vorher.kb);
+        EXPECT_LE(k.kb, vorher.kb + kernel / 1000 + 10);
+        // At most one write interval behind: 10 MB pending, plus what came in after the
+        // last statistics pass (a burst within the last 4 s may not be counted yet).
+        long offen = jetztms() - letztesbuendel < 4000 ? 3000 : 0;
+        EXPECT_GE(k.kb, vorher.kb + kernel / 1000 - 10000 - offen)
+            << "kernel " << kernel << " bytes in " << buendel << " bursts";
+        EXPECT_GE(k.minuten, vorher.minuten);
+        EXPECT_LE(k.minuten, vorher.minuten + online / 60000 + 2);
+        vorher = k;
+    }
+    EXPECT_GT(vorher.kb, 123) << "nothing was ever written";
+    // The program takes the file as it is and ends in order with the counters on.
+    starte(5);
+    ASSERT_TRUE(wartelog("Connection established.", 4, 90000)) << protokolle();
+    sleep(5); // two statistics passes: the started minute is counted
+    kill(pid, SIGTERM);
+    endetsauber(30000);
+    Kopf k = lieskopf(dir + "/tandor.ini");
+    EXPECT_GE(k.kb, vorher.kb);
+    EXPECT_GE(k.minuten, vorher.minuten + 1);
+}
+
+TEST_F(FaultRun, IniFileReadOnlyOrADirectoryWhileConnectedLosesNoCounters) {
+    ini("CONA=SE\nDAY=1;1\n");
+    starte(6);
+    ASSERT_TRUE(wartelog("Connection established.", 1, 90000)) << protokolle();
+    std::string datei = dir + "/tandor.ini";
+    const std::string fehler = "Could not open INI file with access \"r+t\"";
+    const std::string geschrieben = "Header in INI-file has been rewritten.";
+    // Root writes through file modes: a read-only bind mount over the file, in tandor's
+    // own mount namespace.
+    std::string ns = "nsenter -t " + std::to_string(pid) + " -m ";
+    ASSERT_EQ(system((ns + "sh -c 'mount --bind " + datei + " " + datei + " && mount -o " +
+                      "remount,bind,ro " + datei + " " + datei + "'")
+                         .c_str()),
+              0);
+    std::string ganz = ts_readfile(datei);
+    // 12 MB make a header write due; it fails.
+    ts_writefile(ctl + "/traffic", "rx 12000 1000\n");
+    ASSERT_TRUE(wartelog(fehler, 1, 30000)) << protokolle();
+    EXPECT_EQ(ts_readfile(datei), ganz);
+    ASSERT_EQ(system((ns + "umount " + datei).c_str()), 0);
+    // Writable again: the next write carries everything counted meanwhile.
+    int vorher = zaehle(servilog(), geschrieben);
+    ts_writefile(ctl + "/traffic", "rx 12000 1000\n");
+    ASSERT_TRUE(wartelog(geschrieben, vorher + 1, 30000)) << protokolle();
+    long kernel = kernelbytes();
+    Kopf k = lieskopf(datei);
+    ASSERT_TRUE(k.gueltig) << ts_readfile(datei);
+    EXPECT_GE(k.kb, 123 + kernel / 1000 - 10000) << "kernel " << kernel;
+    EXPECT_EQ(k.rest, ganz.substr(37));
+
+    // The file replaced by a directory for a while: the write fails, nothing crashes.
+    ASSERT_EQ(rename(datei.c_str(), (dir + "/aside.ini").c_str()), 0);
+    ASSERT_EQ(mkdir(datei.c_str(), 0755), 0);
+    int fehlschlaege = zaehle(servilog(), fehler);
+    ts_writefile(ctl + "/traffic", "rx 12000 1000\n");
+    ASSERT_TRUE(wartelog(fehler, fehlschlaege + 1, 30000)) << protokolle();
+    ASSERT_EQ(rmdir(datei.c_str()), 0);
+    ASSERT_EQ(rename((dir + "/aside.ini").c_str(), datei.c_str()), 0);
+    ASSERT_EQ(ts_waitpid(pid, 0), -1) << protokolle();
+    // The end writes all that is counted.
+    kernel = kernelbytes();
+    ASSERT_GT(kernel, 36000000);
+    kill(pid, SIGTERM);
+    endetsauber(40000);
+    k = lieskopf(datei);
+    ASSERT_TRUE(k.gueltig) << ts_readfile(datei);
+    EXPECT_GE(k.kb, 123 + kernel / 1000) << "kernel " << kernel;
+    EXPECT_LE(k.kb, 123 + kernel / 1000 + 10) << "kernel " << kernel;
+    EXPECT_GE(k.minuten, 44);
+    EXPECT_EQ(k.rest, ganz.substr(37));
+}
+
+} // namespace
