@@ -185,13 +185,16 @@ void ps__verkehr(int tun) {
 }
 
 // Connected: counts what is routed out of ppp0 and plays requested traffic until a
-// signal arrives.
-void ps__verbunden(int tun) {
+// signal arrives or the line hangs up (the modem's side of the pty closes, as carrier
+// drops on a real line). True when the line hung up.
+bool ps__verbunden(int tun, int leitung) {
     long gesendet = 0, pakete = 0;
     unsigned char buf[65536];
     while (!ps__signal) {
-        pollfd p{tun, POLLIN, 0};
-        if (poll(&p, 1, 100) > 0) {
+        pollfd p[2] = {{tun, POLLIN, 0}, {leitung, 0, 0}};
+        int r = poll(p, 2, 100);
+        if (r > 0 && (p[1].revents & (POLLHUP | POLLERR | POLLNVAL))) return true;
+        if (r > 0 && (p[0].revents & POLLIN)) {
             ssize_t n = read(tun, buf, sizeof buf);
             if (n > 0) {
                 gesendet += n;
@@ -203,6 +206,7 @@ void ps__verbunden(int tun) {
         }
         if (!ps__dir().empty()) ps__verkehr(tun);
     }
+    return false;
 }
 
 void ps__warte() {
@@ -335,7 +339,15 @@ int main(int argc, char** argv) {
             ps__sag("primary   DNS address 10.11.12.13");
             ps__sag("secondary DNS address 10.11.12.14");
         }
-        ps__verbunden(tun);
+        if (ps__verbunden(tun, fd)) {
+            ps__sag("Modem hangup");
+            ps__sag("Connection terminated.");
+            unlink(pidpfad.c_str());
+            close(tun);
+            close(fd);
+            ps__sag("Exit.");
+            return 16;
+        }
         ps__ende();
     }
     unlink(pidpfad.c_str());

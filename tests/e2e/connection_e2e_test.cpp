@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -74,7 +75,7 @@ struct ConnectionRoad : ::testing::Test {
     }
     // tandor in a private /dev (ttyUSB0 is the simulator) and a private network with the
     // stand-in pppd first on PATH. No pid namespace: the pid is tandor's own.
-    int starte() {
+    int starte(const std::string& port = "") {
         return ts_spawn({"unshare",
                          "-n",
                          "-m",
@@ -82,7 +83,7 @@ struct ConnectionRoad : ::testing::Test {
                          TANDOR_SOURCE_DIR "/scripts/privatedev.sh",
                          dir + "/hostdev",
                          "ttyUSB0",
-                         modem.port,
+                         port.empty() ? modem.port : port,
                          "--",
                          "/bin/sh",
                          TANDOR_SOURCE_DIR "/scripts/privatenet.sh",
@@ -234,6 +235,53 @@ TEST_F(ConnectionRoad, ConnectTrafficMenuDisconnectEndAndKeptCounters) {
     std::string ini2 = ts_readfile(dir + "/tandor.ini");
     EXPECT_EQ(header(ini2).substr(6, 9), k) << header(ini2);
     EXPECT_EQ(header(ini2).substr(31, 6), "000050") << header(ini2);
+}
+
+TEST_F(ConnectionRoad, AModemHangingUpWhileConnectedIsRedialledOrTheProgramEndsWithItsCounters) {
+    // The stick is published as a link in the scratch directory, so a new one can take its
+    // place: /dev/ttyUSB0 -> dir/modem -> the simulator's pty.
+    auto stick = std::make_unique<ts_modemsim>();
+    ASSERT_TRUE(stick->start(
+        {"--type", "3", "--pin", "1234", "--signal", "15", "--byid", dir, "--name", "modem"}));
+    const std::string kopf = "01 0AA000000123-0000000000001-0000043" + std::string(16, '0');
+    ts_writefile(dir + "/tandor.ini", kopf + "\nMOD=PIJ\nLAN=English\nCOM=/dev/ttyUSB0;NONE\n"
+                                             "CONA=SE\nCON=\nPIN=1234\nAPN=internet.t-mobile\n"
+                                             "DAY=15;15\nRND=1;1\n");
+    int pid = starte(dir + "/modem");
+    ASSERT_TRUE(ts_waitfor(dir + "/servilog.txt", "Connection established.", 90000)) << servilog();
+    ts_writefile(ctl + "/traffic", "rx 50 1000\n");
+    // Some statistics passes, so the started online minute is counted.
+    sleep(10);
+
+    // The line drops: pppd reports the hang-up, the link ends, and once the stick is back
+    // the program dials again.
+    stick->control("fault hangup");
+    ASSERT_TRUE(ts_waitfor(dir + "/connlog.txt", "Connection interrupted.", 30000))
+        << ts_readfile(dir + "/connlog.txt") << servilog();
+    stick = std::make_unique<ts_modemsim>();
+    ASSERT_TRUE(stick->start(
+        {"--type", "3", "--pin", "1234", "--signal", "15", "--byid", dir, "--name", "modem"}));
+    bool wieder = false;
+    for (int i = 0; i < 1200 && !wieder && ts_waitpid(pid, 0) == -1; i++) {
+        usleep(100000);
+        wieder = zaehle(servilog(), "Connection established.") >= 2;
+    }
+    ASSERT_TRUE(wieder) << servilog();
+    EXPECT_EQ(servilog().find("1234"), std::string::npos) << "the PIN reached the log";
+
+    // It drops again and stays away: the program ends by itself, its counters written.
+    std::string vorher = header(ts_readfile(dir + "/tandor.ini"));
+    stick->control("fault hangup");
+    int status = ts_waitpid(pid, 240000);
+    if (status == -1) kill(pid, SIGKILL);
+    ASSERT_NE(status, -1) << "still running without a modem\n" << servilog();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    std::string nachher = header(ts_readfile(dir + "/tandor.ini"));
+    long kb = std::stol(nachher.substr(6, 9)), min = std::stol(nachher.substr(31, 6));
+    EXPECT_GE(kb, 123 + 50) << nachher << "\n" << servilog();
+    EXPECT_GT(min, 43) << nachher;
+    EXPECT_GE(kb, std::stol(vorher.substr(6, 9))) << "counters went back";
+    EXPECT_NE(servilog().find("tandor terminated."), std::string::npos);
 }
 
 } // namespace
