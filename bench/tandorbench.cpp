@@ -348,7 +348,7 @@ int bm_reaktion() {
     if (!bm__voll) printf("reaction: scaled down to %d runs each (--full: 20)\n", n);
     std::vector<long> menu, term;
     {
-        // One program: Disconnect, then Reconnect from the menu, n times.
+        // One program: "Disconnect", then "Connect automatically" from the menu, n times.
         bm_lauf l;
         if (!l.modem("3")) return 1;
         l.ini("");
@@ -372,8 +372,10 @@ int bm_reaktion() {
             if (ms < 0) break;
             menu.push_back(ms);
             if (i + 1 < n) {
+                // Offline, automatic connection off: "Connect" and "Disconnect" are greyed
+                // and skipped, so five steps up reach "Connect automatically".
                 bm__ms(3000);
-                if (!l.menu(2)) break;
+                if (!l.menu(5)) break;
                 bm__ms(300);
                 if (system("xdotool key Return") != 0) break;
             }
