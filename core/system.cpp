@@ -1,4 +1,5 @@
 #include "core/system.h"
+#include "core/waittally.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -94,6 +95,7 @@ long long sy_monotonicms() {
 
 void sy_sleepms(long ms) {
     if (ms <= 0) return;
+    wz_schlaf(ms);
     switch (sy__mode.load()) {
     case SY_CLOCK_AUTO: {
         std::lock_guard<std::mutex> g(sy__clockmutex);

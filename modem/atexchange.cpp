@@ -11,6 +11,8 @@
 
 #include "core/helpers.h"
 #include "core/logging.h"
+#include "core/system.h"
+#include "core/waittally.h"
 #include "modem/calls.h"
 #include "ui/mainwindow.h"
 
@@ -133,6 +135,15 @@ void cm__log(const char* format, const char* s) {
     char m[1300];
     cm__maske(s ? s : "", m, sizeof m);
     lo_slog(format, m, -1);
+}
+
+// A read of the modem's answer; the time it blocked goes into the thread's wait tally,
+// which measures how long the program waited for the modem, not for itself.
+ssize_t cm__lies(void* b, size_t n) {
+    long long t0 = sy_monotonicms();
+    ssize_t r = read(cm__h, b, n);
+    wz_lesen(static_cast<long>(sy_monotonicms() - t0));
+    return r;
 }
 
 void cm__settimeout(int zehntel) {
@@ -388,11 +399,11 @@ void cm_gets(char* t, int wartezeit, size_t cap) {
     size_t grenze = cm_secport ? CM_RAHMENLAENGE : 999;
     if (grenze > cap - 1) grenze = cap - 1;
     cm__settimeout(10);
-    ssize_t n = grenze ? read(cm__h, t, grenze) : 0;
+    ssize_t n = grenze ? cm__lies(t, grenze) : 0;
     if (n == 1 && grenze > 1) {
         msleep(100);
         cm__settimeout(1);
-        ssize_t m = read(cm__h, t + 1, grenze - 1);
+        ssize_t m = cm__lies(t + 1, grenze - 1);
         if (m > 0) n += m;
     }
     if (n < 0) {
@@ -435,7 +446,7 @@ void cm_gets(char* t, int wartezeit, size_t cap) {
             }
             msleep(comzeit);
             u[644] = 0;
-            n = read(cm__h, t, lesen);
+            n = cm__lies(t, lesen);
             if (n < 0) n = 0;
             t[n] = 0;
             msleep(comzeit);

@@ -1,4 +1,5 @@
 #include "core/system.h"
+#include "core/waittally.h"
 
 #include <gtest/gtest.h>
 
@@ -54,4 +55,24 @@ TEST(SystemClock, RealTimeBaseCountsHundredths) {
     long b = ti_htime();
     EXPECT_GE(b - a, 11);
     EXPECT_LT(b - a, 60);
+}
+
+TEST(WaitTally, CountsEveryRequestedSleepOfTheCallingThreadOnly) {
+    sy_setclock(SY_CLOCK_AUTO, 1000);
+    long s0 = wz_schlafsumme();
+    sy_sleepms(1800);
+    sy_sleepms(0);
+    sy_sleepms(-5);
+    sy_sleepms(250);
+    EXPECT_EQ(wz_schlafsumme() - s0, 2050);
+    // Another thread's sleeps run beside this one's and stay in its own tally.
+    long fremd = -1;
+    std::thread t([&] {
+        sy_sleepms(4000);
+        fremd = wz_schlafsumme();
+    });
+    t.join();
+    EXPECT_EQ(fremd, 4000);
+    EXPECT_EQ(wz_schlafsumme() - s0, 2050);
+    sy_setclock(SY_CLOCK_REAL);
 }

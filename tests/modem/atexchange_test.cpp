@@ -17,6 +17,7 @@
 
 #include "core/helpers.h"
 #include "core/programstate.h"
+#include "core/waittally.h"
 #include "modem/atexchange.h"
 #include "modemsimulator.h"
 #include "testsupport.h"
@@ -152,6 +153,35 @@ TEST_F(AtExchange, LineFaultsStayBoundedAndDoNotMixAnswers) {
     EXPECT_EQ(klein[10], 'Z');
     EXPECT_LT(strlen(klein), 10u);
     EXPECT_EQ(ruhestatus.load(), 0);
+}
+
+TEST_F(AtExchange, ReadWaitTallyCountsTheTimeTheAnswerTook) {
+    Sim s;
+    ASSERT_TRUE(s.start({"--type", "3", "--nopin"}));
+    ASSERT_TRUE(cm_open(s.port.c_str(), false));
+    EXPECT_TRUE(has(ex("ATE0\r"), "OK"));
+    char b[CM_ANTWORTGROESSE];
+    // A prompt answer: the read ends when it arrives, far inside the one-second window.
+    long l0 = wz_lesesumme();
+    ASSERT_TRUE(cm_puts("AT\r"));
+    cm_gets(b, 5);
+    EXPECT_TRUE(has(b, "OK")) << b;
+    long prompt = wz_lesesumme() - l0;
+    EXPECT_LT(prompt, 500);
+    // No answer: the whole window was waited for the modem.
+    s.control("fault silence");
+    ASSERT_TRUE(cm_puts("AT\r"));
+    l0 = wz_lesesumme();
+    cm_gets(b, 5);
+    long stumm = wz_lesesumme() - l0;
+    EXPECT_GE(stumm, 900);
+    EXPECT_LT(stumm, 1600);
+    // Sleeps are tallied apart and not as reads.
+    long s0 = wz_schlafsumme();
+    l0 = wz_lesesumme();
+    msleep(30);
+    EXPECT_EQ(wz_schlafsumme() - s0, 30);
+    EXPECT_EQ(wz_lesesumme(), l0);
 }
 
 TEST_F(AtExchange, WatchedCallsGetInputBetweenCommands) {
