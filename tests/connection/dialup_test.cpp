@@ -136,6 +136,19 @@ TEST_F(Dialup, RecognisesEachPppdErrorAndLeavesNothingBehind) {
     }
 }
 
+TEST_F(Dialup, FiftyQuickFailuresLeaveNoDescriptorNorProcess) {
+    // The quick kinds in turn: pppd dying with an error, ending without a line it knows,
+    // and an unknown error line followed by its end.
+    const char* arten[] = {"usage", "scriptfail", "hangup", "exit", "noppp"};
+    std::string folge;
+    for (int i = 0; i < 50; i++)
+        folge += std::string(arten[i % 5]) + "\n";
+    pppd.outcomes(folge);
+    for (int i = 0; i < 50; i++)
+        EXPECT_NE(cn_linuxconnect(21), CN_OK) << i;
+    nichtsuebrig("fifty");
+}
+
 TEST_F(Dialup, TriesTheNextPortAndRetriesOnceWithoutReplacedefaultroute) {
     std::string liste = "/nonexistent/ttyQ0, " + sim.port;
     strMcpy(inidat.con, liste.c_str());
