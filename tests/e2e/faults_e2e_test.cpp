@@ -78,29 +78,31 @@ struct FaultRun : ::testing::Test {
     }
     // tandor with the simulator as ttyUSB0, the stand-in pppd and ppp0 in a private network,
     // and private System V IPC; the pid is tandor's own.
-    void starte(int instanz) {
-        pid = ts_spawn({"unshare",
-                        "-n",
-                        "-m",
-                        "-i",
-                        "/bin/sh",
-                        TANDOR_SOURCE_DIR "/scripts/privatedev.sh",
-                        dir + "/hostdev",
-                        "ttyUSB0",
-                        modem.port,
-                        "--",
-                        "/bin/sh",
-                        TANDOR_SOURCE_DIR "/scripts/privatenet.sh",
-                        TANDOR_BINARY_DIR "/tools/bin",
-                        ctl,
-                        "--",
-                        TANDOR_BINARY,
-                        "CONN",
-                        "DIR=" + dir,
-                        "INSTANCE=" + std::to_string(instanz),
-                        "NOSPLASH",
-                        "MUTE"},
-                       dir + "/stdout.txt");
+    void starte(int instanz, std::vector<std::string> weitere = {}) {
+        std::vector<std::string> argv = {"unshare",
+                                         "-n",
+                                         "-m",
+                                         "-i",
+                                         "/bin/sh",
+                                         TANDOR_SOURCE_DIR "/scripts/privatedev.sh",
+                                         dir + "/hostdev",
+                                         "ttyUSB0",
+                                         modem.port};
+        argv.insert(argv.end(), weitere.begin(), weitere.end());
+        std::vector<std::string> rest = {"--",
+                                         "/bin/sh",
+                                         TANDOR_SOURCE_DIR "/scripts/privatenet.sh",
+                                         TANDOR_BINARY_DIR "/tools/bin",
+                                         ctl,
+                                         "--",
+                                         TANDOR_BINARY,
+                                         "CONN",
+                                         "DIR=" + dir,
+                                         "INSTANCE=" + std::to_string(instanz),
+                                         "NOSPLASH",
+                                         "MUTE"};
+        argv.insert(argv.end(), rest.begin(), rest.end());
+        pid = ts_spawn(argv, dir + "/stdout.txt");
     }
     // A killed tandor leaves its stand-in pppd behind, holding the modem: ends the ones
     // this test started (found by their control directory), by id.
@@ -279,6 +281,48 @@ TEST_F(FaultRun, IniFileReadOnlyOrADirectoryWhileConnectedLosesNoCounters) {
     EXPECT_LE(k.kb, 123 + kernel / 1000 + 10) << "kernel " << kernel;
     EXPECT_GE(k.minuten, 44);
     EXPECT_EQ(k.rest, ganz.substr(37));
+}
+
+// A stick with a command port beside its data port: the command port goes silent, then
+// answers late, while the link holds the data port.
+TEST_F(FaultRun, ACommandPortSilentOrLateWhileConnectedRestsReconnectsAndKeepsTheWindow) {
+    ts_modemsim befehl;
+    ASSERT_TRUE(befehl.start({"--type", "3", "--nopin", "--signal", "15"}));
+    ts_writefile(dir + "/tandor.ini", KOPF + "\nMOD=PIJ\nLAN=English\nCOM=/dev/ttyUSB1\n"
+                                             "CON=/dev/ttyUSB0\nCONA=SE\nAPN=internet.t-mobile\n"
+                                             "DAY=15;15\nRND=1;1\n");
+    starte(7, {"ttyUSB1", befehl.port});
+    ASSERT_TRUE(wartelog("Connection established.", 1, 90000)) << protokolle();
+    ts_writefile(ctl + "/traffic", "rx 20 1000\n");
+    sleep(6);
+
+    // Late answers make single exchanges fail; the program goes on.
+    befehl.control("fault late 3");
+    sleep(8);
+    EXPECT_EQ(ts_waitpid(pid, 0), -1) << "ended on late answers\n" << protokolle();
+
+    // Silence long enough for the read-error score: a rest, a new start, a new link.
+    befehl.control("fault silence 12");
+    ASSERT_TRUE(wartelog("tandor paused. Standby.", 1, 120000)) << protokolle();
+    ASSERT_TRUE(wartelog("Connection established.", 2, 120000)) << protokolle();
+
+    // The window still answers: closing it asks the end question within a second.
+    std::string w = ausgabe("xdotool search --onlyvisible --pid " + std::to_string(pid) +
+                            " --name '^tandor' 2>/dev/null | head -1");
+    ASSERT_FALSE(w.empty()) << "no window";
+    w.pop_back();
+    long long t0 = jetztms();
+    system(("wmctrl -i -c " + w).c_str());
+    bool frage = false;
+    while (!frage && jetztms() - t0 < 1000)
+        frage = system(("xdotool search --pid " + std::to_string(pid) +
+                        " --name 'tandor   End' >/dev/null 2>&1")
+                           .c_str()) == 0;
+    EXPECT_TRUE(frage) << "the window did not answer within a second";
+    kill(pid, SIGTERM);
+    endetsauber(30000);
+    std::string kopf = ts_readfile(dir + "/tandor.ini").substr(0, 53);
+    EXPECT_GE(std::stol(kopf.substr(6, 9)), 123 + 20) << kopf;
 }
 
 } // namespace
