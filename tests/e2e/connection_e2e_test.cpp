@@ -76,9 +76,12 @@ struct ConnectionRoad : ::testing::Test {
     // tandor in a private /dev (ttyUSB0 is the simulator) and a private network with the
     // stand-in pppd first on PATH. No pid namespace: the pid is tandor's own.
     int starte(const std::string& port = "") {
+        // Private System V IPC as well: copies run elsewhere on the machine with the same
+        // instance digit cannot ask this one to end.
         return ts_spawn({"unshare",
                          "-n",
                          "-m",
+                         "-i",
                          "/bin/sh",
                          TANDOR_SOURCE_DIR "/scripts/privatedev.sh",
                          dir + "/hostdev",

@@ -34,8 +34,10 @@ struct MainLoopRun : ::testing::Test {
                      "01 0AA000000000-0000000000001-0000000000000000000000000\n"
                      "MOD=PIJ\nLAN=English\nCOM=" +
                          modem.port + "\n" + ini);
-        return ts_spawn({TANDOR_BINARY, name, "DIR=" + dir, "INSTANCE=2", "NOSPLASH", "MUTE"},
-                        dir + "/stdout.txt");
+        // Private System V IPC: no other copy on the machine shares the instance flags.
+        return ts_spawn(
+            {"unshare", "-i", TANDOR_BINARY, name, "DIR=" + dir, "INSTANCE=2", "NOSPLASH", "MUTE"},
+            dir + "/stdout.txt");
     }
     std::string servilog() { return ts_readfile(dir + "/servilog.txt"); }
     std::string connlog() { return ts_readfile(dir + "/connlog.txt"); }

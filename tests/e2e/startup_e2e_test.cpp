@@ -40,10 +40,10 @@ struct StartupRun : ::testing::Test {
         return *sims.back();
     }
     int starte(const std::string& instanz) {
-        // A private /dev: the host's stays untouched.
-        std::vector<std::string> argv = {"unshare", "-m", "/bin/sh",
-                                         TANDOR_SOURCE_DIR "/scripts/privatedev.sh",
-                                         dir + "/hostdev"};
+        // A private /dev (the host's stays untouched) and private System V IPC.
+        std::vector<std::string> argv = {
+            "unshare",       "-m", "-i", "/bin/sh", TANDOR_SOURCE_DIR "/scripts/privatedev.sh",
+            dir + "/hostdev"};
         argv.insert(argv.end(), links.begin(), links.end());
         std::vector<std::string> prog = {
             "--", TANDOR_BINARY, "CONN", "DIR=" + dir, "INSTANCE=" + instanz, "NOSPLASH", "MUTE"};
