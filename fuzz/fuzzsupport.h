@@ -21,10 +21,40 @@
         }                                                                                          \
     } while (0)
 
-// The logs a parser may write go to a fresh directory under /tmp, removed again at exit,
-// never into the directory the fuzzer was started in.
-inline void fz_arbeitsverzeichnis() {
+// The logs a parser may write go to a fresh directory under /tmp, removed again at a
+// normal exit, never into the directory the fuzzer was started in. libFuzzer reads its
+// arguments after LLVMFuzzerInitialize, so relative corpus and artifact paths are made
+// absolute first, and crash files land where the fuzzer was started.
+inline void fz_arbeitsverzeichnis(int* argc, char*** argv) {
     static char dir[] = "/tmp/tandorfuzzXXXXXX";
+    static std::vector<std::string> pfade;
+    static std::vector<char*> neu;
+    char cwd[4096];
+    if (!getcwd(cwd, sizeof cwd)) {
+        perror("fuzz: getcwd");
+        exit(1);
+    }
+    auto absolut = [&](const std::string& p) {
+        return p[0] == '/' ? p : std::string(cwd) + "/" + p;
+    };
+    bool artefakt = false;
+    pfade.reserve(static_cast<size_t>(*argc) + 1);
+    for (int i = 0; i < *argc; i++) {
+        std::string a = (*argv)[i];
+        if (i > 0 && !a.empty() && a[0] != '-') a = absolut(a);
+        for (const char* flag : {"-artifact_prefix=", "-exact_artifact_path=", "-dict="}) {
+            size_t l = strlen(flag);
+            if (a.compare(0, l, flag) == 0 && a.size() > l) a = flag + absolut(a.substr(l));
+        }
+        if (a.compare(0, 17, "-artifact_prefix=") == 0) artefakt = true;
+        pfade.push_back(a);
+    }
+    if (!artefakt) pfade.push_back(std::string("-artifact_prefix=") + cwd + "/");
+    for (std::string& a : pfade)
+        neu.push_back(a.data());
+    neu.push_back(nullptr);
+    *argc = static_cast<int>(pfade.size());
+    *argv = neu.data();
     if (!mkdtemp(dir) || chdir(dir) != 0) {
         perror("fuzz: scratch directory");
         exit(1);

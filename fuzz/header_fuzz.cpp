@@ -6,8 +6,8 @@
 #include "config/header.h"
 #include "core/programstate.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fz_arbeitsverzeichnis();
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    fz_arbeitsverzeichnis(argc, argv);
     return 0;
 }
 

@@ -141,8 +141,8 @@ void fz__zyklus(const std::vector<std::string>& teile, uint8_t wahl) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fz_arbeitsverzeichnis();
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    fz_arbeitsverzeichnis(argc, argv);
     return 0;
 }
 
