@@ -106,6 +106,22 @@ void iv__zeilenende(char* z) {
         z[--l] = 0;
 }
 
+// Reads one line of the file into z (n bytes); false at the end of the file. *zulang is set
+// for a line that did not fit, whose rest is skipped up to its line end. The line end is
+// searched in the whole buffer, so a NUL byte inside a line cannot make it look too long
+// (which would skip the next line as its "rest").
+bool iv__zeilelesen(FILE* f, char* z, size_t n, bool* zulang) {
+    memset(z, 0, n);
+    if (!fgets(z, (int)n, f)) return false;
+    *zulang = !memchr(z, '\n', n) && !feof(f);
+    if (*zulang) {
+        int c;
+        while ((c = fgetc(f)) != EOF && c != '\n') {
+        }
+    }
+    return true;
+}
+
 // Lines 2 to 4 may redirect the whole configuration to another directory.
 bool iv__dirumleitung(char* ziel, size_t len) {
     FILE* f = iv_inifile();
@@ -381,18 +397,16 @@ int iv_iniparse() {
         char zeile[1300]; // the longest line written (PASS=) is about 1213 characters
         FILE* f = iv_inifile();
         rewind(f);
-        if (fgets(zeile, sizeof zeile, f)) {
+        bool zulang = false;
+        // The header is the start of line 01; an overlong rest of it is no key line.
+        if (iv__zeilelesen(f, zeile, sizeof zeile, &zulang)) {
             iv__zeilenende(zeile);
             hd_read(zeile);
         }
-        while (fgets(zeile, sizeof zeile, f)) {
-            size_t l = strlen(zeile);
-            if (l > 0 && zeile[l - 1] != '\n' && !feof(f)) {
+        while (iv__zeilelesen(f, zeile, sizeof zeile, &zulang)) {
+            if (zulang) {
                 // A line longer than any the program writes is dropped whole: a cut value
                 // (a password, say) would silently read as another one.
-                int c;
-                while ((c = fgetc(f)) != EOF && c != '\n') {
-                }
                 lo_slog("INI file: line too long, ignored: %.40s\n", zeile, -1);
                 continue;
             }

@@ -382,7 +382,7 @@ void ik__sms(char* w, int i, ik_lesen_t*) {
         inidat.smsring = true;
     } else {
         inidat.sms[i] = 1;
-        inidat.mod['M'] = 1;
+        MODUS('M') = 1;
     }
 }
 
@@ -462,7 +462,7 @@ void ik__homo(char* w, int, ik_lesen_t*) {
     ik__kopie(inidat.homo, w);
 }
 void ik__servicelog(char*, int, ik_lesen_t* st) {
-    inidat.mod['P'] = 1;
+    MODUS('P') = 1;
     st->neu = true;
 }
 

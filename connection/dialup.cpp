@@ -262,13 +262,6 @@ constexpr cn__regel cn__regeln[] = {
     {"LCP: timeout sending Config-Requests", false, CN_LCP},
 };
 
-int cn__fehlerregel(const char* z) {
-    for (const auto& r : cn__regeln)
-        if (r.anfang ? strncmp(z, r.text, strlen(r.text)) == 0 : strstr(z, r.text) != nullptr)
-            return r.fehler;
-    return 0;
-}
-
 int cn__fehler(int i) {
     cn__log("Linux connect error %s%li.", "", i);
     cn__trennen();
@@ -338,6 +331,14 @@ void cn__stopjedeverbindung() {
 }
 
 } // namespace
+
+int cn_fehlerregel(const char* zeile) {
+    for (const auto& r : cn__regeln)
+        if (r.anfang ? strncmp(zeile, r.text, strlen(r.text)) == 0
+                     : strstr(zeile, r.text) != nullptr)
+            return r.fehler;
+    return 0;
+}
 
 void cn_ini() {}
 
@@ -464,7 +465,7 @@ int cn_linuxconnect(int func) {
                 neustart = true;
                 continue;
             }
-            if (int f = cn__fehlerregel(z)) return cn__fehler(f);
+            if (int f = cn_fehlerregel(z)) return cn__fehler(f);
             cn__interface(z);
             if (strstr(z, "authentication succeeded")) authok = true;
             if (cn__dnszeile(z)) dnsok = true;

@@ -43,6 +43,10 @@ struct cn_dialuphooks_t {
 };
 extern cn_dialuphooks_t cn_dialuphooks;
 
+// The error number of one line of pppd's output by the error table (a line that begins
+// with or contains a known text), 0 when no rule fires.
+int cn_fehlerregel(const char* zeile);
+
 void cn_ini();
 // 21 connects through pppd, 22 disconnects and cleans up, others return -1. Returns 0 or
 // an error number.

@@ -69,8 +69,9 @@ struct hp__fd {
 
 constexpr char _hexdigit[17] = "0123456789ABCDEF";
 constexpr unsigned char _hexnumber[256] = {HP__X64(0), HP__X64(64), HP__X64(128), HP__X64(192)};
-static_assert(_hexnumber['7'] == 7 && _hexnumber['c'] == 12 && _hexnumber['F'] == 15 &&
-              _hexnumber['G'] == 0 && _hexnumber[255] == 0);
+// '7', 'c', 'F' and 'G' by their codes: a char subscript would be sign-dependent.
+static_assert(_hexnumber[0x37] == 7 && _hexnumber[0x63] == 12 && _hexnumber[0x46] == 15 &&
+              _hexnumber[0x47] == 0 && _hexnumber[255] == 0);
 
 // ---- Strings and numbers ----
 

@@ -95,6 +95,27 @@ TEST_F(IniFile, LongestSecretsSurviveARewrite) {
     EXPECT_STREQ(inidat.apn, "kurz");
 }
 
+// Found by fuzzing: a NUL byte inside a line made it look too long, and the line after it
+// was skipped as its "rest" (here the PIN). Such a line is read up to the NUL now. The rest
+// of an overlong line 01 is no key line either.
+TEST_F(IniFile, NulByteInALineDoesNotSwallowTheNextLine) {
+    std::string nul = std::string("REM=vorher") + '\0' + "nachher\n";
+    ts_writefile("tandor.ini", std::string(kopf) + nul + "PIN=1234\nAPN=web\n");
+    ASSERT_EQ(iv_iniparse(), 0);
+    EXPECT_STREQ(inidat.rem, "vorher");
+    EXPECT_STREQ(inidat.pin, "1234");
+    EXPECT_STREQ(inidat.apn, "web");
+
+    // Line 01 of 1299 characters fills the reader's buffer; what follows on that line
+    // used to be read as a key line of its own.
+    std::string langerkopf = std::string(kopf).substr(0, 53) + std::string(1299 - 53, '0');
+    ts_writefile("tandor.ini", langerkopf + "APN=teil\nDAY=01\n");
+    start({"CONN"});
+    ASSERT_EQ(iv_iniparse(), 0);
+    EXPECT_EQ(inidat.headerv, 1234);
+    EXPECT_STREQ(inidat.apn, "");
+}
+
 TEST_F(IniFile, ArgumentsAreReadAsLinesAndIniWriteExitReturnsTwo) {
     ts_writefile("tandor.ini", std::string(kopf) + "APN=a\n");
     start({"tandor", "CONN", "NOSPLASH", "APN=b", "INIWRITEEXIT"});
