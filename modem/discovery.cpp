@@ -222,7 +222,7 @@ int de_inipin(int art) {
                 strMcpy(code, eingabe);
             }
             if (!code[0]) return DE_PINFEHLT;
-            char befehl[100];
+            char befehl[700]; // room for both codes as the compiler sees their fields
             if (puk) {
                 char* komma = strchr(code, ',');
                 *komma = 0;
