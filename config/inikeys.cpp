@@ -157,6 +157,13 @@ void ik__con(char* w, int, ik_lesen_t* st) {
         if (*p == '|') p++;
         inidat.conad = 2;
     }
+    // What follows the markers is a port or interface name: marker characters left at its
+    // ends would be taken as markers when the rewritten file is read again.
+    while (*p && strchr(" ;|,", *p))
+        p++;
+    size_t l = strlen(p);
+    while (l && strchr(" ;", p[l - 1]))
+        p[--l] = 0;
     strMcpy(inidat.conport, p);
     strMcpy(inidat.con, p);
 }

@@ -2,6 +2,7 @@
 // numbered layout, and configurations that survive a write and a read unchanged.
 #include "config/inikeys.h"
 #include "config/obfuscation.h"
+#include "core/helpers.h"
 #include "core/programstate.h"
 #include "testsupport.h"
 
@@ -561,6 +562,33 @@ TEST_F(IniKeys, LongestNameAndPasswordSurviveOnALongerLine) {
     EXPECT_FALSE(lies({"18 " + z}).neu);
     EXPECT_EQ(inidat.conname, s299);
     EXPECT_EQ(inidat.conpass, s299);
+}
+
+TEST(IniKeyCon, KeepsItsMeaningWhenTheFileIsRewritten) {
+    // Marker characters behind the first marker are no part of a port name: kept, they
+    // would turn automatic connection off (';') or change the value at the next reading.
+    for (const char* wert : {"| ; 5|||WSp", "||||WSp", ",;ppp0;;"}) {
+        ps_resetinidat();
+        ik_lesen_t st = {};
+        char zeile[400];
+        snprintf(zeile, sizeof zeile, "CONA=SE\n");
+        ik_line(zeile, &st);
+        snprintf(zeile, sizeof zeile, "CON=%s\n", wert);
+        ik_line(zeile, &st);
+        char port[300];
+        strMcpy(port, inidat.conport);
+        bool start = inidat.constart, ende = inidat.conende;
+        EXPECT_TRUE(port[0] != ';' && port[0] != '|' && port[0] != ',' && port[0] != ' ') << wert;
+        ps_resetinidat();
+        st = {};
+        snprintf(zeile, sizeof zeile, "CONA=%s%s\n", start ? "S" : "", ende ? "E" : "");
+        ik_line(zeile, &st);
+        snprintf(zeile, sizeof zeile, "CON=%s\n", port);
+        ik_line(zeile, &st);
+        EXPECT_STREQ(inidat.conport, port) << wert;
+        EXPECT_EQ(inidat.constart, start) << wert;
+        EXPECT_EQ(inidat.conende, ende) << wert;
+    }
 }
 
 } // namespace
