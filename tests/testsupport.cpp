@@ -180,3 +180,10 @@ void ts_piped::stop(long ms) {
     if (out >= 0) close(out);
     out = -1;
 }
+
+int ts_count(const std::string& s, const std::string& part) {
+    int n = 0;
+    for (size_t p = s.find(part); p != std::string::npos; p = s.find(part, p + 1))
+        n++;
+    return n;
+}

@@ -12,6 +12,8 @@ std::string ts_scratchdir();
 std::string ts_workdir();
 // Waits up to ms until the file contains text.
 bool ts_waitfor(const std::string& path, const std::string& text, long ms);
+// How often part occurs in s (overlapping occurrences included).
+int ts_count(const std::string& s, const std::string& part);
 // Whole file contents ("" when unreadable).
 std::string ts_readfile(const std::string& path);
 void ts_writefile(const std::string& path, const std::string& content);

@@ -23,13 +23,6 @@
 
 namespace {
 
-int zaehle(const std::string& s, const std::string& teil) {
-    int n = 0;
-    for (size_t p = s.find(teil); p != std::string::npos; p = s.find(teil, p + 1))
-        n++;
-    return n;
-}
-
 // Output of a shell command ("" when it fails).
 std::string ausgabe(const std::string& befehl) {
     std::string r;
@@ -209,29 +202,29 @@ TEST_F(ConnectionRoad, ConnectTrafficMenuDisconnectEndAndKeptCounters) {
 
     // Offline again, automatic connection off: no new dial, the port is the modem's again.
     sleep(6);
-    EXPECT_EQ(zaehle(servilog(), "Connection established."), 1) << "dialled again";
+    EXPECT_EQ(ts_count(servilog(), "Connection established."), 1) << "dialled again";
     std::string t2 = modem.transcript();
     EXPECT_NE(t2.find("< AT", t2.find(dial)), std::string::npos) << "port not reopened";
     bild("connection_offline");
 
     // The end writes the header once, with the remainder of the bytes folded in.
-    int schreiben = zaehle(servilog(), "Header in INI-file has been rewritten.");
+    int schreiben = ts_count(servilog(), "Header in INI-file has been rewritten.");
     ende(pid);
     std::string ini = ts_readfile(dir + "/tandor.ini");
     char k[24];
     snprintf(k, sizeof k, "%09ld", kb);
     EXPECT_EQ(header(ini).substr(6, 9), k) << header(ini);
     EXPECT_EQ(header(ini).substr(31, 6), "000050") << header(ini);
-    EXPECT_EQ(zaehle(servilog(), "Header in INI-file has been rewritten."), schreiben + 1);
+    EXPECT_EQ(ts_count(servilog(), "Header in INI-file has been rewritten."), schreiben + 1);
 
     // The next start finds the counters and keeps them through a run without a link.
     std::string neu = ini;
     neu.replace(neu.find("CONA=SE"), 7, "CONA=E");
     ts_writefile(dir + "/tandor.ini", neu);
     pid = starte();
-    for (int i = 0; i < 900 && zaehle(servilog(), "Permitted to connect.") < 2; i++)
+    for (int i = 0; i < 900 && ts_count(servilog(), "Permitted to connect.") < 2; i++)
         usleep(100000);
-    ASSERT_EQ(zaehle(servilog(), "Permitted to connect."), 2) << servilog();
+    ASSERT_EQ(ts_count(servilog(), "Permitted to connect."), 2) << servilog();
     sleep(10);
     bild("connection_secondstart");
     ende(pid);
@@ -267,7 +260,7 @@ TEST_F(ConnectionRoad, AModemHangingUpWhileConnectedIsRedialledOrTheProgramEndsW
     bool wieder = false;
     for (int i = 0; i < 1200 && !wieder && ts_waitpid(pid, 0) == -1; i++) {
         usleep(100000);
-        wieder = zaehle(servilog(), "Connection established.") >= 2;
+        wieder = ts_count(servilog(), "Connection established.") >= 2;
     }
     ASSERT_TRUE(wieder) << servilog();
     EXPECT_EQ(servilog().find("1234"), std::string::npos) << "the PIN reached the log";

@@ -24,13 +24,6 @@
 
 namespace {
 
-int zaehle(const std::string& s, const std::string& teil) {
-    int n = 0;
-    for (size_t p = s.find(teil); p != std::string::npos; p = s.find(teil, p + 1))
-        n++;
-    return n;
-}
-
 std::string ausgabe(const std::string& befehl) {
     std::string r;
     FILE* f = popen(befehl.c_str(), "r");
@@ -132,7 +125,7 @@ struct FaultRun : ::testing::Test {
     }
     bool wartelog(const std::string& text, int n, long ms) {
         for (long t = 0; t < ms; t += 200) {
-            if (zaehle(servilog(), text) >= n) return true;
+            if (ts_count(servilog(), text) >= n) return true;
             usleep(200000);
         }
         return false;
@@ -255,7 +248,7 @@ TEST_F(FaultRun, IniFileReadOnlyOrADirectoryWhileConnectedLosesNoCounters) {
     EXPECT_EQ(ts_readfile(datei), ganz);
     ASSERT_EQ(system((ns + "umount " + datei).c_str()), 0);
     // Writable again: the next write carries everything counted meanwhile.
-    int vorher = zaehle(servilog(), geschrieben);
+    int vorher = ts_count(servilog(), geschrieben);
     ts_writefile(ctl + "/traffic", "rx 12000 1000\n");
     ASSERT_TRUE(wartelog(geschrieben, vorher + 1, 30000)) << protokolle();
     long kernel = kernelbytes();
@@ -267,7 +260,7 @@ TEST_F(FaultRun, IniFileReadOnlyOrADirectoryWhileConnectedLosesNoCounters) {
     // The file replaced by a directory for a while: the write fails, nothing crashes.
     ASSERT_EQ(rename(datei.c_str(), (dir + "/aside.ini").c_str()), 0);
     ASSERT_EQ(mkdir(datei.c_str(), 0755), 0);
-    int fehlschlaege = zaehle(servilog(), fehler);
+    int fehlschlaege = ts_count(servilog(), fehler);
     ts_writefile(ctl + "/traffic", "rx 12000 1000\n");
     ASSERT_TRUE(wartelog(fehler, fehlschlaege + 1, 30000)) << protokolle();
     ASSERT_EQ(rmdir(datei.c_str()), 0);

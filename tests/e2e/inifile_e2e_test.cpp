@@ -14,13 +14,6 @@
 
 namespace {
 
-int zaehle(const std::string& s, const std::string& teil) {
-    int n = 0;
-    for (size_t p = s.find(teil); p != std::string::npos; p = s.find(teil, p + 1))
-        n++;
-    return n;
-}
-
 struct IniRun : ::testing::Test {
     std::string dir = ts_scratchdir();
     void SetUp() override {
@@ -68,7 +61,7 @@ TEST_F(IniRun, HandWrittenFileIsNormalisedOnceAndThenReadAsItIs) {
     struct stat nachher;
     ASSERT_EQ(stat((dir + "/tandor.ini").c_str(), &nachher), 0);
     EXPECT_EQ(vorher.st_ino, nachher.st_ino) << "rewritten again";
-    EXPECT_EQ(zaehle(ts_readfile(dir + "/servilog.txt"), "The INI file hase been rewritten."), 1);
+    EXPECT_EQ(ts_count(ts_readfile(dir + "/servilog.txt"), "The INI file hase been rewritten."), 1);
 }
 
 TEST_F(IniRun, TwoCopiesOnOneDirectoryLeaveOneRunningAndTheFileWhole) {

@@ -15,13 +15,6 @@
 
 namespace {
 
-int zaehle(const std::string& s, const std::string& teil) {
-    int n = 0;
-    for (size_t p = s.find(teil); p != std::string::npos; p = s.find(teil, p + 1))
-        n++;
-    return n;
-}
-
 struct MainLoopRun : ::testing::Test {
     std::string dir = ts_scratchdir();
     ts_modemsim modem;
@@ -48,7 +41,7 @@ TEST_F(MainLoopRun, ModemStartReadingCyclesAndPermissionThenAnOrderlyEnd) {
     ASSERT_TRUE(ts_waitfor(dir + "/servilog.txt", "Permitted to connect.", 60000))
         << servilog() << ts_readfile(dir + "/stdout.txt");
     std::string t = modem.transcript();
-    EXPECT_EQ(zaehle(t, "AT+CPIN=1234"), 1);
+    EXPECT_EQ(ts_count(t, "AT+CPIN=1234"), 1);
     EXPECT_NE(t.find("AT+CGDCONT=1,\"IP\",\"internet.t-mobile\""), std::string::npos);
     EXPECT_NE(t.find("AT+CSQ"), std::string::npos);
     // The first published cycle writes the cell and the radio mode (letter I).
@@ -79,7 +72,7 @@ TEST_F(MainLoopRun, AWrongPinIsSentOnceAndTheProgramStopsWithItsText) {
     if (status == -1) kill(pid, SIGKILL);
     ASSERT_NE(status, -1) << servilog();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_EQ(zaehle(modem.transcript(), "AT+CPIN=9999"), 1) << modem.transcript();
+    EXPECT_EQ(ts_count(modem.transcript(), "AT+CPIN=9999"), 1) << modem.transcript();
     std::string ini = ts_readfile(dir + "/tandor.ini");
     EXPECT_NE(ini.find("\n11 PIN=\n"), std::string::npos) << "the rejected PIN is removed";
 }

@@ -20,13 +20,6 @@
 
 namespace {
 
-int zaehle(const std::string& s, const std::string& teil) {
-    int n = 0;
-    for (size_t p = s.find(teil); p != std::string::npos; p = s.find(teil, p + 1))
-        n++;
-    return n;
-}
-
 // Counters in the header: 56,789 kB and 42 minutes of this period; no date yet.
 const char* const KOPF = "01 0AA000056789-0000000000001-0000042000000000000000000\n";
 
@@ -73,7 +66,7 @@ struct OutageRun : ::testing::Test {
     // Waits until text has appeared n times in the service log.
     bool wartelog(const std::string& text, int n, long ms) {
         for (long t = 0; t < ms; t += 200) {
-            if (zaehle(servilog(), text) >= n) return true;
+            if (ts_count(servilog(), text) >= n) return true;
             usleep(200000);
         }
         return false;
@@ -111,15 +104,15 @@ TEST_F(OutageRun, AModemBackInTimeIsInitialisedAfreshAndTheProgramRunsOn) {
     ts_modemsim& neu = modem({"--type", "3", "--pin", "1234", "--signal", "20"});
     ASSERT_TRUE(wartelog("Permitted to connect.", 2, 60000)) << protokolle();
 
-    EXPECT_EQ(zaehle(alt.transcript(), "AT+CPIN=1234"), 1) << alt.transcript();
+    EXPECT_EQ(ts_count(alt.transcript(), "AT+CPIN=1234"), 1) << alt.transcript();
     std::string t = neu.transcript();
-    EXPECT_EQ(zaehle(t, "AT+CPIN=1234"), 1) << t;
+    EXPECT_EQ(ts_count(t, "AT+CPIN=1234"), 1) << t;
     EXPECT_NE(t.find("AT+CGDCONT=1,\"IP\",\"internet.t-mobile\""), std::string::npos) << t;
     EXPECT_NE(t.find("AT+CSQ"), std::string::npos) << t;
-    EXPECT_EQ(zaehle(servilog(), "tandor terminated."), 0) << protokolle();
+    EXPECT_EQ(ts_count(servilog(), "tandor terminated."), 0) << protokolle();
 
     sigterm();
-    EXPECT_EQ(zaehle(servilog(), "tandor terminated."), 1);
+    EXPECT_EQ(ts_count(servilog(), "tandor terminated."), 1);
     EXPECT_EQ(servilog().find("1234"), std::string::npos) << "the PIN reached the log";
     zaehlerbehalten();
 }
@@ -135,9 +128,9 @@ TEST_F(OutageRun, AModemThatStaysAwayEndsTheProgramWithItsCountersKept) {
     endetsauber(90000);
     std::string log = servilog();
     EXPECT_NE(log.find("Port /dev/ttyUSB3 could not be opened."), std::string::npos) << log;
-    EXPECT_EQ(zaehle(log, "tandor terminated."), 1) << log;
+    EXPECT_EQ(ts_count(log, "tandor terminated."), 1) << log;
     EXPECT_LT(log.find("tandor paused. Standby."), log.find("tandor terminated."));
-    EXPECT_EQ(zaehle(log, "Permitted to connect."), 1) << "ran on without its modem";
+    EXPECT_EQ(ts_count(log, "Permitted to connect."), 1) << "ran on without its modem";
     zaehlerbehalten();
 }
 
@@ -172,7 +165,7 @@ TEST_F(OutageRun, GarbageAndSilenceNeitherCrashNorHangTheProgram) {
     }
     EXPECT_TRUE(gefragt) << "no answer from the window";
     sigterm();
-    EXPECT_EQ(zaehle(servilog(), "tandor terminated."), 1);
+    EXPECT_EQ(ts_count(servilog(), "tandor terminated."), 1);
     zaehlerbehalten();
 }
 

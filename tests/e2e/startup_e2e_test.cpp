@@ -16,13 +16,6 @@
 
 namespace {
 
-int zaehle(const std::string& s, const std::string& teil) {
-    int n = 0;
-    for (size_t p = s.find(teil); p != std::string::npos; p = s.find(teil, p + 1))
-        n++;
-    return n;
-}
-
 struct StartupRun : ::testing::Test {
     std::string dir = ts_scratchdir();
     std::vector<std::unique_ptr<ts_modemsim>> sims;
@@ -88,7 +81,7 @@ TEST_F(StartupRun, PortSearchFindsTheHuaweiStickAndTheModemFillsInNetworksAndApn
     EXPECT_EQ(zeile(ini, "12 NET="), "12 NET=?;T-Mobile D;o2 - de;Vodafone.de");
     EXPECT_EQ(zeile(ini, "04 --> "), "04 --> Select network in line NET (see below)!");
     EXPECT_EQ(ini.find("PIN=1234"), std::string::npos) << "PIN in clear";
-    EXPECT_EQ(zaehle(huawei.transcript(), "AT+CPIN=1234"), 1) << huawei.transcript();
+    EXPECT_EQ(ts_count(huawei.transcript(), "AT+CPIN=1234"), 1) << huawei.transcript();
     EXPECT_NE(huawei.transcript().find("AT+COPS=?"), std::string::npos);
     EXPECT_EQ(unten.transcript().find("ATI"), std::string::npos) << "searched past the find";
     std::string log = ts_readfile(dir + "/servilog.txt");
@@ -113,7 +106,7 @@ TEST_F(StartupRun, PortSearchFindsTheHuaweiStickAndTheModemFillsInNetworksAndApn
     EXPECT_EQ(zeile(ini, "13 APN="), "13 APN=internet.t-mobile") << ini;
     EXPECT_EQ(zeile(ini, "04 --> "), "04 --> Review APN in line APN (see below)!");
     EXPECT_EQ(zeile(ini, "08 COM="), "08 COM=/dev/ttyUSB7;/dev/ttyUSB8");
-    EXPECT_EQ(zaehle(huawei.transcript(), "AT+CPIN=1234"), 1) << "sent to a SIM that was ready";
+    EXPECT_EQ(ts_count(huawei.transcript(), "AT+CPIN=1234"), 1) << "sent to a SIM that was ready";
 }
 
 } // namespace

@@ -19,13 +19,6 @@ namespace {
 
 using Sim = ts_modemsim;
 
-int zaehle(const std::string& s, const std::string& t) {
-    int n = 0;
-    for (size_t p = s.find(t); p != std::string::npos; p = s.find(t, p + 1))
-        n++;
-    return n;
-}
-
 class Discovery : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -92,7 +85,7 @@ TEST_F(Discovery, UnlocksWithTheRightPinAndReportsReadyAndMissingSim) {
         Sim s;
         starte(s, {"--type", "3", "--nopin"});
         EXPECT_EQ(de_inipin(0), DE_BEREIT);
-        EXPECT_EQ(zaehle(s.transcript(), "CPIN="), 0);
+        EXPECT_EQ(ts_count(s.transcript(), "CPIN="), 0);
         EXPECT_EQ(lac[0], 0); // location report switched on: still to be read
         EXPECT_NE(s.transcript().find("AT+COPS=3,0"), std::string::npos);
         // the cycle is done: a second call at start does nothing
@@ -106,7 +99,7 @@ TEST_F(Discovery, UnlocksWithTheRightPinAndReportsReadyAndMissingSim) {
         starte(s, {"--type", "1", "--pin", "4711"});
         strMcpy(inidat.pin, "4711");
         EXPECT_EQ(de_inipin(1), DE_BEREIT);
-        EXPECT_EQ(zaehle(s.transcript(), "AT+CPIN=4711"), 1);
+        EXPECT_EQ(ts_count(s.transcript(), "AT+CPIN=4711"), 1);
         EXPECT_EQ(servilog().find("4711"), std::string::npos); // never logged
         cm_close();
     }
@@ -115,8 +108,8 @@ TEST_F(Discovery, UnlocksWithTheRightPinAndReportsReadyAndMissingSim) {
         starte(s, {"--type", "5", "--pin", "4711"});
         strMcpy(inidat.pin, "4711");
         EXPECT_EQ(de_inipin(1), DE_BEREIT); // type 5 quotes the PIN
-        EXPECT_EQ(zaehle(s.transcript(), "AT+CPIN=\\\"4711\\\"") +
-                      zaehle(s.transcript(), "AT+CPIN=\"4711\""),
+        EXPECT_EQ(ts_count(s.transcript(), "AT+CPIN=\\\"4711\\\"") +
+                      ts_count(s.transcript(), "AT+CPIN=\"4711\""),
                   1);
         cm_close();
     }
@@ -135,19 +128,19 @@ TEST_F(Discovery, NeverSendsARejectedOrInvalidPinAgain) {
     starte(s, {"--type", "3", "--pin", "1234"});
     // no PIN configured, silent installation: no dialog, nothing sent
     EXPECT_EQ(de_inipin(1), DE_PINFEHLT);
-    EXPECT_EQ(zaehle(s.transcript(), "CPIN="), 0);
+    EXPECT_EQ(ts_count(s.transcript(), "CPIN="), 0);
     // a PIN with other characters than digits is not sent
     strMcpy(inidat.pin, "12a4");
     EXPECT_EQ(de_inipin(1), DE_PINFALSCH);
-    EXPECT_EQ(zaehle(s.transcript(), "CPIN="), 0);
+    EXPECT_EQ(ts_count(s.transcript(), "CPIN="), 0);
     // a wrong PIN is sent exactly once, whatever the later calls
     strMcpy(inidat.pin, "9999");
     EXPECT_EQ(de_inipin(1), DE_PINFALSCH);
     EXPECT_EQ(de_inipin(2), DE_PINFALSCH);
     inicounterglobal++;
     EXPECT_EQ(de_inipin(0), DE_PINFALSCH);
-    EXPECT_EQ(zaehle(s.transcript(), "CPIN=9999"), 1);
-    EXPECT_EQ(zaehle(s.transcript(), "CPIN="), 1);
+    EXPECT_EQ(ts_count(s.transcript(), "CPIN=9999"), 1);
+    EXPECT_EQ(ts_count(s.transcript(), "CPIN="), 1);
     // the right PIN still works: the SIM was not locked
     strMcpy(inidat.pin, "1234");
     EXPECT_EQ(de_inipin(2), DE_BEREIT);
@@ -159,7 +152,7 @@ TEST_F(Discovery, PukUnlockSendsPukAndNewPin) {
     s.control("sim puk");
     strMcpy(inidat.pin, "1234");
     EXPECT_EQ(de_inipin(2), DE_PUKNOETIG); // no comma: no PUK given
-    EXPECT_EQ(zaehle(s.transcript(), "CPIN="), 0);
+    EXPECT_EQ(ts_count(s.transcript(), "CPIN="), 0);
     strMcpy(inidat.pin, "11111111,4321");
     EXPECT_EQ(de_inipin(2), DE_PUKFALSCH);
     strMcpy(inidat.pin, "12345678,4321");

@@ -25,13 +25,6 @@ using Sim = ts_modemsim;
 
 std::vector<std::string> statustexte, boxen;
 
-int zaehle(const std::string& s, const std::string& t) {
-    int n = 0;
-    for (size_t p = s.find(t); p != std::string::npos; p = s.find(t, p + 1))
-        n++;
-    return n;
-}
-
 class StartChecks : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -223,7 +216,7 @@ TEST_F(StartChecks, AModemThatIsNotFoundIsSearchedFourTimesMore) {
     EXPECT_TRUE(gezeigt(" Searching for modem."));
     EXPECT_TRUE(gezeigt(" Modem not recognized."));
     EXPECT_EQ(inidat.hinweisk, '3');
-    EXPECT_EQ(zaehle(ts_readfile("servilog.txt"), "Another search for modem."), 4);
+    EXPECT_EQ(ts_count(ts_readfile("servilog.txt"), "Another search for modem."), 4);
 }
 
 TEST_F(StartChecks, EverySimStateGivesItsHintOrText) {

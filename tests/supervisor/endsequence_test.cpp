@@ -26,13 +26,6 @@ unsigned long zufallsschluessel() {
     return 0x7B000000ul + (r() & 0xFFFFF0ul);
 }
 
-int zaehle(const std::string& s, const std::string& teil) {
-    int n = 0;
-    for (size_t p = s.find(teil); p != std::string::npos; p = s.find(teil, p + 1))
-        n++;
-    return n;
-}
-
 class EndSequence : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -76,7 +69,7 @@ TEST_F(EndSequence, TwoThreadsEndingAtOnceRunItOnce) {
     };
     EXPECT_EXIT(zweienden(), ::testing::ExitedWithCode(0), "");
     std::string log = servilog();
-    EXPECT_EQ(zaehle(log, "tandor terminated."), 1) << log;
+    EXPECT_EQ(ts_count(log, "tandor terminated."), 1) << log;
     EXPECT_EQ(volumen(), "000000102");
 }
 
@@ -110,12 +103,12 @@ TEST_F(EndSequence, AnEndAskedForWhileARestRunsIsKeptAndDoesNotParkItsThread) {
     EXPECT_EQ(ruhestatus, 3);
     EXPECT_TRUE(programmende_endgueltig) << "the end request was lost";
     EXPECT_EQ(volumen(), "000000102") << "the rest wrote the counters";
-    EXPECT_EQ(zaehle(servilog(), "tandor paused. Standby."), 1);
+    EXPECT_EQ(ts_count(servilog(), "tandor paused. Standby."), 1);
 
     // The restart's first check point ends the program; the counters are not folded twice.
     ruhestatus = 0;
     EXPECT_EXIT(programmende(false), ::testing::ExitedWithCode(0), "");
-    EXPECT_EQ(zaehle(servilog(), "tandor terminated."), 1);
+    EXPECT_EQ(ts_count(servilog(), "tandor terminated."), 1);
     EXPECT_EQ(volumen(), "000000102");
 }
 

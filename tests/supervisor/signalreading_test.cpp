@@ -43,13 +43,6 @@ bool hat(const std::string& s, const std::string& t) {
     return s.find(t) != std::string::npos;
 }
 
-int zaehle(const std::string& s, const std::string& t) {
-    int n = 0;
-    for (size_t p = s.find(t); p != std::string::npos; p = s.find(t, p + 1))
-        n++;
-    return n;
-}
-
 long ms_seit(std::chrono::steady_clock::time_point t0) {
     return static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
@@ -308,7 +301,7 @@ TEST_F(SignalReading, NoNetworkShowsTheSearchAndLogsAfterEightAttempts) {
         EXPECT_TRUE(z.netsearching);
         EXPECT_EQ(z.netfail, 8);
         // Kind 1 shows the search only after more than two failures in a row.
-        EXPECT_EQ(zaehle(connlog(), " Network service not available.\n"), 1);
+        EXPECT_EQ(ts_count(connlog(), " Network service not available.\n"), 1);
         ASSERT_FALSE(statustexte.empty());
         EXPECT_EQ(statustexte.back(), "+Network search. Please wait.");
         EXPECT_EQ(statustexte.size(), typ == 1 ? 6u : 8u);
@@ -363,7 +356,7 @@ TEST_F(SignalReading, SimAskingForItsPinAgain) {
     s.control("sim pin");
     ASSERT_EQ(sr_zyklus(z, 1, st), SR_WEITER);
     EXPECT_STREQ(z.netz.name, "Testnetz");
-    EXPECT_EQ(zaehle(s.transcript(), "AT+CPIN=1234"), 1);
+    EXPECT_EQ(ts_count(s.transcript(), "AT+CPIN=1234"), 1);
     EXPECT_EQ(endeaufrufe, 0);
 
     // A wrong PIN is tried once; the program stops, and on the next start the rejected
@@ -375,7 +368,7 @@ TEST_F(SignalReading, SimAskingForItsPinAgain) {
     EXPECT_EQ(statustexte.back(), "*PIN is not valid in file \"tandor.ini\"!");
     EXPECT_EQ(sr_zyklus(z, 3, st), SR_ENDE);
     EXPECT_EQ(endeaufrufe, 2);
-    EXPECT_EQ(zaehle(s.transcript(), "AT+CPIN=9999"), 1);
+    EXPECT_EQ(ts_count(s.transcript(), "AT+CPIN=9999"), 1);
 }
 
 TEST_F(SignalReading, FaultsNeverLeaveAWrongStatus) {
