@@ -176,7 +176,12 @@ TEST_F(FaultRun, SigkillWhileCountingNeverCorruptsNorSetsBackTheCounters) {
         starte(5);
         ASSERT_TRUE(wartelog("Connection established.", runde, 90000)) << protokolle();
         long long verbunden = jetztms();
-        // 3 MB arrive in bursts at random moments; the kill comes at a random moment too,
+        // 12 MB make one header write due, so every round stores something.
+        int geschrieben = ts_count(servilog(), "Header in INI-file has been rewritten.");
+        ts_writefile(ctl + "/traffic", "rx 12000 1000\n");
+        ASSERT_TRUE(wartelog("Header in INI-file has been rewritten.", geschrieben + 1, 30000))
+            << protokolle();
+        // Then 3 MB arrive in bursts at random moments; the kill comes at a random moment too,
         // often right after a burst and during the header writes it causes.
         std::vector<long long> buendelzeiten;
         long buendel = 0;
