@@ -4,6 +4,7 @@
 // Each prints a machine line, its figures, and lines "RESULT|benchmark|figure|goal" that
 // scripts/bench.sh collects into one table. Without --full the runs are scaled down and
 // say so.
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -171,6 +173,7 @@ struct bm_lauf {
         start = bm__jetzt();
         pid = bm__spawn({"unshare",
                          "-n",
+                         "-i",
                          "-m",
                          "/bin/sh",
                          bm__src + "/scripts/privatedev.sh",
@@ -409,24 +412,31 @@ int bm_reaktion() {
 }
 
 struct bm__cpu {
-    long long ticks = 0;
+    long long ns = 0; // run time of all threads, from the scheduler's nanosecond account
     long hwm = 0;
+    std::map<std::string, long long> faeden; // "tid name" -> ns of that thread
 };
+
+// Run time of one thread in ns (first field of its schedstat) and its name.
+long long bm__laufzeit(const std::string& taskdir, std::string* name) {
+    std::string c = bm__lies(taskdir + "/comm");
+    while (!c.empty() && c.back() == '\n')
+        c.pop_back();
+    *name = c;
+    return atoll(bm__lies(taskdir + "/schedstat").c_str());
+}
 
 bm__cpu bm__prozess(int pid) {
     bm__cpu r;
-    std::string s = bm__lies("/proc/" + std::to_string(pid) + "/stat");
-    size_t k = s.rfind(')');
-    if (k != std::string::npos) {
-        std::istringstream i(s.substr(k + 2));
-        std::string f;
-        long long ut = 0, st = 0;
-        // Fields from the state on: utime and stime are the 12th and 13th.
-        for (int n = 0; n < 13 && i >> f; n++) {
-            if (n == 11) ut = atoll(f.c_str());
-            if (n == 12) st = atoll(f.c_str());
+    std::string p = "/proc/" + std::to_string(pid);
+    if (DIR* d = opendir((p + "/task").c_str())) {
+        while (dirent* e = readdir(d)) {
+            if (e->d_name[0] == '.') continue;
+            std::string name;
+            long long t = bm__laufzeit(p + "/task/" + e->d_name, &name);
+            r.faeden[std::string(e->d_name) + " " + name] = t;
         }
-        r.ticks = ut + st;
+        closedir(d);
     }
     std::istringstream st(bm__lies("/proc/" + std::to_string(pid) + "/status"));
     for (std::string z; std::getline(st, z);)
@@ -461,11 +471,22 @@ int bm_fussabdruck() {
     double dauer = double(bm__jetzt() - t0) / 1000;
     long long rx = 0, tx = 0;
     l.zaehler(&rx, &tx);
-    double cpus = double(b.ticks - a.ticks) / double(sysconf(_SC_CLK_TCK));
+    // Sum over the threads alive at the end; one started in between counts from zero.
+    for (const auto& [faden, t] : b.faeden) {
+        auto vor = a.faeden.find(faden);
+        b.ns += t - (vor == a.faeden.end() ? 0 : vor->second);
+    }
+    double cpus = double(b.ns) / 1e9;
     double prozent = cpus / dauer * 100;
     printf("footprint: %.0f s connected, %lld bytes in, %lld bytes out; CPU %.2f s = %.2f s per "
            "minute = %.3f %% of one core; peak RSS %ld kB\n",
            dauer, rx, tx, cpus, cpus / dauer * 60, prozent, b.hwm);
+    // Where the time went, thread by thread.
+    for (const auto& [faden, t] : b.faeden) {
+        auto vor = a.faeden.find(faden);
+        long long d = t - (vor == a.faeden.end() ? 0 : vor->second);
+        if (d > 0) printf("footprint: thread %s: %.1f ms\n", faden.c_str(), double(d) / 1e6);
+    }
     std::string skala = bm__voll ? "" : " (60 s run)";
     bm__ergebnis("CPU while connected",
                  bm__f("%.2f s/min = %.3f %% of one core", cpus / dauer * 60, prozent) + skala,

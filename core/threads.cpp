@@ -5,6 +5,9 @@
 #include "core/programstate.h"
 #include "core/system.h"
 
+#include <pthread.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -138,6 +141,13 @@ th_reg th_register(const char* threadname) {
     p->magic = th__MAGIC;
     p->glibth = g_thread_self();
     strMcpy(p->name, name);
+    // Threads other than the process's first carry their name, so top -H and /proc show
+    // which one spends the time; the first keeps the program's name.
+    if (gettid() != getpid()) {
+        char kurz[16];
+        snprintf(kurz, sizeof kurz, "%s", name);
+        pthread_setname_np(pthread_self(), kurz);
+    }
     if (!th__running) {
         p->next = p->prev = p;
         th__running = p;
