@@ -3,6 +3,7 @@
 // record is written back, and the written file must read back into the same record: a
 // second write gives the same text.
 #include "fuzz/fuzzsupport.h"
+#include "fuzz/iniwrite.h"
 
 #include "config/header.h"
 #include "config/inikeys.h"
@@ -34,19 +35,6 @@ void fz__lesen(const std::string& text) {
         }
     }
     ik_finish(&st);
-}
-
-// The record written as the file's lines 02 onwards.
-std::string fz__schreiben() {
-    char* puffer = nullptr;
-    size_t laenge = 0;
-    FILE* f = open_memstream(&puffer, &laenge);
-    FZ_PRUEF(f);
-    FZ_PRUEF(ik_write(f));
-    fclose(f);
-    std::string s(puffer, laenge);
-    free(puffer);
-    return s;
 }
 
 // Every text field of the record holds its NUL.
@@ -95,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 strnlen(reinterpret_cast<const char*>(data), size));
     fz__lesen(text);
     fz__felder();
-    std::string eins = fz__schreiben();
+    std::string eins = fz_iniwrite();
     std::string kopf = text.substr(0, text.find('\n') + 1);
 
     // A written file reads back to the same record, so a second write gives the same
@@ -106,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int runde = 0; runde < 2; runde++) {
         fz__lesen(kopf + eins);
         fz__felder();
-        std::string zwei = fz__schreiben();
+        std::string zwei = fz_iniwrite();
         if (fz__ohnekennung(zwei) == fz__ohnekennung(eins)) break;
         if (runde == 1) {
             fprintf(stderr, "write:\n%s\nnext write:\n%s\n", eins.c_str(), zwei.c_str());

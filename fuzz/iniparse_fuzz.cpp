@@ -4,6 +4,7 @@
 // header from line 01, every other line through the key rules, a line too long for the
 // reader dropped whole, a line read up to a NUL byte in it.
 #include "fuzz/fuzzsupport.h"
+#include "fuzz/iniwrite.h"
 
 #include "config/header.h"
 #include "config/inifile.h"
@@ -16,18 +17,6 @@
 namespace {
 
 constexpr size_t fz__ZEILE = 1300; // the reader's line buffer
-
-std::string fz__schreiben() {
-    char* puffer = nullptr;
-    size_t laenge = 0;
-    FILE* f = open_memstream(&puffer, &laenge);
-    FZ_PRUEF(f);
-    FZ_PRUEF(ik_write(f));
-    fclose(f);
-    std::string s(puffer, laenge);
-    free(puffer);
-    return s;
-}
 
 // The plain reading: lines at '\n', each up to its first NUL.
 std::string fz__referenz(const std::string& text) {
@@ -51,7 +40,7 @@ std::string fz__referenz(const std::string& text) {
         ik_line(zeile.c(), &st);
     }
     ik_finish(&st);
-    return fz__schreiben();
+    return fz_iniwrite();
 }
 
 bool fz__enthaelt(const std::string& s, const char* wort) {
@@ -93,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ruhestatus = 0;
     int r = iv_iniparse();
     FZ_PRUEF(r >= -1 && r <= 2);
-    std::string gelesen = fz__schreiben();
+    std::string gelesen = fz_iniwrite();
     std::string referenz = fz__referenz(text);
     if (gelesen != referenz) {
         fprintf(stderr, "iv_iniparse:\n%s\nline by line:\n%s\n", gelesen.c_str(), referenz.c_str());
