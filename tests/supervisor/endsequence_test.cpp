@@ -7,6 +7,7 @@
 #include "core/programstate.h"
 #include "core/system.h"
 #include "supervisor/programend.h"
+#include "endstate.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -15,33 +16,16 @@
 
 #include <atomic>
 #include <chrono>
-#include <random>
 #include <string>
 #include <thread>
 
 namespace {
 
-unsigned long zufallsschluessel() {
-    std::random_device r;
-    return 0x7B000000ul + (r() & 0xFFFFF0ul);
-}
-
 class EndSequence : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_FALSE(ts_workdir().empty());
-        ps_resetinidat();
-        inidat.funktion = 9;
-        inidat.mod['P'] = 1;
-        aktivsignal = zufallsschluessel();
-        endesignal = zufallsschluessel() + 8;
-        konfigaktivsignal = zufallsschluessel() + 4;
-        smssignal = zufallsschluessel() + 12;
-        programmende_gewuenscht = false;
-        programmende_endgueltig = false;
-        ruhestatus = 0;
-        unterbrechung_gewuenscht = 0;
-        onlinezeit = offlinezeita = inaktivzeit = 0;
+        es_grundzustand(0x7B000000ul);
         ts_writefile("tandor.ini", "01 0AA000000000-0000000000001-0000000000000000000000000\n");
         inidat.day = 1;
         inidat.dayt = 1;

@@ -7,6 +7,7 @@
 #include "core/programstate.h"
 #include "core/system.h"
 #include "supervisor/programend.h"
+#include "endstate.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -15,15 +16,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <random>
 #include <string>
 
 namespace {
-
-unsigned long zufallsschluessel() {
-    std::random_device r;
-    return 0x7C000000ul + (r() & 0xFFFFF0ul);
-}
 
 class ProgramEnd : public ::testing::Test {
   protected:
@@ -31,19 +26,8 @@ class ProgramEnd : public ::testing::Test {
     void SetUp() override {
         dir = ts_workdir();
         ASSERT_FALSE(dir.empty());
-        ps_resetinidat();
-        inidat.funktion = 9;
+        es_grundzustand(0x7C000000ul);
         inidat.round = 1; // the connection log is written
-        inidat.mod['P'] = 1;
-        aktivsignal = zufallsschluessel();
-        endesignal = zufallsschluessel() + 8;
-        konfigaktivsignal = zufallsschluessel() + 4;
-        smssignal = zufallsschluessel() + 12;
-        programmende_gewuenscht = false;
-        programmende_endgueltig = false;
-        ruhestatus = 0;
-        unterbrechung_gewuenscht = 0;
-        onlinezeit = offlinezeita = inaktivzeit = 0;
         shutdownerlaubt = false;
         sy_setclock(SY_CLOCK_AUTO, 1767225600);
     }
