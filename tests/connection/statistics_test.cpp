@@ -64,14 +64,8 @@ Pass pass(long ms) {
     p.start = cn_statistics(&p.up, &p.down, &p.kb);
     return p;
 }
-int zaehle(const std::string& text, const std::string& teil) {
-    int n = 0;
-    for (size_t i = text.find(teil); i != std::string::npos; i = text.find(teil, i + 1))
-        n++;
-    return n;
-}
 int kopfschreiben() {
-    return zaehle(ts_readfile("servilog.txt"), "Header in INI-file has been rewritten.");
+    return ts_count(ts_readfile("servilog.txt"), "Header in INI-file has been rewritten.");
 }
 
 class Statistik : public ::testing::Test {
@@ -301,9 +295,9 @@ TEST_F(Statistik, PeriodsCloseOnTheirCutOffDays) {
         cn_statistics(nullptr, nullptr, nullptr);
         std::string log = ts_readfile("connlog.txt");
         EXPECT_EQ(inidat.headerv == 0, f.volumen);
-        EXPECT_EQ(zaehle(log, " Month total: 525 kB."), f.volumen ? 1 : 0);
+        EXPECT_EQ(ts_count(log, " Month total: 525 kB."), f.volumen ? 1 : 0);
         EXPECT_EQ(inidat.headert == 0, f.zeit);
-        EXPECT_EQ(zaehle(log, " Month total: 0001:10"), f.zeit ? 1 : 0);
+        EXPECT_EQ(ts_count(log, " Month total: 0001:10"), f.zeit ? 1 : 0);
         if (f.volumen || f.zeit) {
             // The file holds the new period with today's date.
             struct tm t;
