@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -179,6 +180,17 @@ void ts_piped::stop(long ms) {
     if (leser.joinable()) leser.join();
     if (out >= 0) close(out);
     out = -1;
+}
+
+std::string ts_output(const std::string& command) {
+    std::string r;
+    FILE* f = popen(command.c_str(), "r");
+    if (!f) return r;
+    char buf[512];
+    while (fgets(buf, sizeof buf, f))
+        r += buf;
+    if (pclose(f) != 0) return "";
+    return r;
 }
 
 int ts_count(const std::string& s, const std::string& part) {

@@ -14,6 +14,8 @@ std::string ts_workdir();
 bool ts_waitfor(const std::string& path, const std::string& text, long ms);
 // How often part occurs in s (overlapping occurrences included).
 int ts_count(const std::string& s, const std::string& part);
+// Standard output of a shell command ("" when it fails).
+std::string ts_output(const std::string& command);
 // Whole file contents ("" when unreadable).
 std::string ts_readfile(const std::string& path);
 void ts_writefile(const std::string& path, const std::string& content);

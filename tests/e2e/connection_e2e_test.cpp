@@ -23,18 +23,6 @@
 
 namespace {
 
-// Output of a shell command ("" when it fails).
-std::string ausgabe(const std::string& befehl) {
-    std::string r;
-    FILE* f = popen(befehl.c_str(), "r");
-    if (!f) return r;
-    char buf[512];
-    while (fgets(buf, sizeof buf, f))
-        r += buf;
-    if (pclose(f) != 0) return "";
-    return r;
-}
-
 // Connection-log lines without their time stamp (the text after the first blank that
 // follows the date and time) and without CR.
 std::vector<std::string> logzeilen(const std::string& pfad) {
@@ -96,7 +84,7 @@ struct ConnectionRoad : ::testing::Test {
     }
     std::string servilog() { return ts_readfile(dir + "/servilog.txt"); }
     std::string netns(int pid, const std::string& args) {
-        return ausgabe(ts_helper("helper_netns") + " " + std::to_string(pid) + " " + args);
+        return ts_output(ts_helper("helper_netns") + " " + std::to_string(pid) + " " + args);
     }
     bool zaehler(int pid, long* rx, long* tx) {
         return sscanf(netns(pid, "counters").c_str(), "%ld %ld", rx, tx) == 2;
@@ -106,8 +94,8 @@ struct ConnectionRoad : ::testing::Test {
     }
     // The main window (not the tray icons) of the process.
     std::string fenster(int pid) {
-        std::string id = ausgabe("xdotool search --onlyvisible --pid " + std::to_string(pid) +
-                                 " --name '^tandor' 2>/dev/null | head -1");
+        std::string id = ts_output("xdotool search --onlyvisible --pid " + std::to_string(pid) +
+                                   " --name '^tandor' 2>/dev/null | head -1");
         while (!id.empty() && id.back() == '\n')
             id.pop_back();
         return id;

@@ -4,6 +4,7 @@
 // never set back, lag at most one of the program's write intervals, and what could not be
 // written is written at the next chance.
 #include "modem/modemsimulator.h"
+#include "tandorrun.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -24,17 +25,6 @@
 
 namespace {
 
-std::string ausgabe(const std::string& befehl) {
-    std::string r;
-    FILE* f = popen(befehl.c_str(), "r");
-    if (!f) return r;
-    char buf[512];
-    while (fgets(buf, sizeof buf, f))
-        r += buf;
-    if (pclose(f) != 0) return "";
-    return r;
-}
-
 long long jetztms() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
@@ -44,23 +34,18 @@ long long jetztms() {
 // 123 kB and 43 minutes from earlier runs, no date yet.
 const std::string KOPF = "01 0AA000000123-0000000000001-0000043" + std::string(16, '0');
 
-struct FaultRun : ::testing::Test {
-    std::string dir = ts_scratchdir();
+struct FaultRun : TandorRun {
     std::string ctl = dir + "/pppd";
     ts_modemsim modem;
-    int pid = -1;
 
     void SetUp() override {
-        ASSERT_NE(getenv("DISPLAY"), nullptr) << "run through tests/harness.sh";
-        ASSERT_EQ(geteuid(), 0u) << "private /dev, network and mounts need root";
+        TandorRun::SetUp();
+        if (HasFatalFailure()) return;
         ASSERT_TRUE(modem.start({"--type", "3", "--nopin", "--signal", "15"}));
         mkdir(ctl.c_str(), 0755);
     }
     void TearDown() override {
-        if (pid > 0 && ts_waitpid(pid, 0) == -1) {
-            kill(pid, SIGKILL);
-            ts_waitpid(pid, 5000);
-        }
+        TandorRun::TearDown();
         pppdweg();
     }
     void ini(const std::string& zeilen) {
@@ -118,30 +103,12 @@ struct FaultRun : ::testing::Test {
         closedir(d);
         usleep(300000);
     }
-    std::string servilog() { return ts_readfile(dir + "/servilog.txt"); }
-    std::string protokolle() {
-        return "--- servilog\n" + servilog() + "--- connlog\n" + ts_readfile(dir + "/connlog.txt") +
-               "--- stdout\n" + ts_readfile(dir + "/stdout.txt");
-    }
-    bool wartelog(const std::string& text, int n, long ms) {
-        for (long t = 0; t < ms; t += 200) {
-            if (ts_count(servilog(), text) >= n) return true;
-            usleep(200000);
-        }
-        return false;
-    }
     // Kernel byte counters of ppp0 (rx + tx), -1 when gone.
     long kernelbytes() {
         long rx, tx;
         std::string s =
-            ausgabe(ts_helper("helper_netns") + " " + std::to_string(pid) + " counters");
+            ts_output(ts_helper("helper_netns") + " " + std::to_string(pid) + " counters");
         return sscanf(s.c_str(), "%ld %ld", &rx, &tx) == 2 ? rx + tx : -1;
-    }
-    void endetsauber(long ms) {
-        int status = ts_waitpid(pid, ms);
-        ASSERT_NE(status, -1) << "the program hangs\n" << protokolle();
-        pid = -1;
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << protokolle();
     }
 };
 
@@ -308,8 +275,8 @@ TEST_F(FaultRun, ACommandPortSilentOrLateWhileConnectedRestsReconnectsAndKeepsTh
     ASSERT_TRUE(wartelog("Connection established.", 2, 120000)) << protokolle();
 
     // The window still answers: closing it asks the end question within a second.
-    std::string w = ausgabe("xdotool search --onlyvisible --pid " + std::to_string(pid) +
-                            " --name '^tandor' 2>/dev/null | head -1");
+    std::string w = ts_output("xdotool search --onlyvisible --pid " + std::to_string(pid) +
+                              " --name '^tandor' 2>/dev/null | head -1");
     ASSERT_FALSE(w.empty()) << "no window";
     w.pop_back();
     long long t0 = jetztms();

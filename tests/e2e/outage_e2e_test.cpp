@@ -5,6 +5,7 @@
 // connect again; a modem that stays away ends the program in order with its counters kept.
 // A modem that answers with garbage or not at all for a while neither crashes nor hangs it.
 #include "modem/modemsimulator.h"
+#include "tandorrun.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -23,21 +24,8 @@ namespace {
 // Counters in the header: 56,789 kB and 42 minutes of this period; no date yet.
 const char* const KOPF = "01 0AA000056789-0000000000001-0000042000000000000000000\n";
 
-struct OutageRun : ::testing::Test {
-    std::string dir = ts_scratchdir();
+struct OutageRun : TandorRun {
     std::vector<std::unique_ptr<ts_modemsim>> sims;
-    int pid = -1;
-
-    void SetUp() override {
-        ASSERT_NE(getenv("DISPLAY"), nullptr) << "run through tests/harness.sh";
-        ASSERT_EQ(geteuid(), 0u) << "a private /dev needs root";
-    }
-    void TearDown() override {
-        if (pid > 0 && ts_waitpid(pid, 0) == -1) {
-            kill(pid, SIGKILL);
-            ts_waitpid(pid, 5000);
-        }
-    }
     // A simulated stick published as dir/modem, where /dev/ttyUSB3 leads.
     ts_modemsim& modem(std::vector<std::string> args) {
         args.insert(args.end(), {"--byid", dir, "--name", "modem"});
@@ -56,27 +44,6 @@ struct OutageRun : ::testing::Test {
                         dir + "/hostdev", "ttyUSB3", dir + "/modem", "--", TANDOR_BINARY, "CONN",
                         "DIR=" + dir, "INSTANCE=" + std::to_string(instanz), "NOSPLASH", "MUTE"},
                        dir + "/stdout.txt");
-    }
-    std::string servilog() { return ts_readfile(dir + "/servilog.txt"); }
-    std::string connlog() { return ts_readfile(dir + "/connlog.txt"); }
-    std::string protokolle() {
-        return "--- servilog\n" + servilog() + "--- connlog\n" + connlog() + "--- stdout\n" +
-               ts_readfile(dir + "/stdout.txt");
-    }
-    // Waits until text has appeared n times in the service log.
-    bool wartelog(const std::string& text, int n, long ms) {
-        for (long t = 0; t < ms; t += 200) {
-            if (ts_count(servilog(), text) >= n) return true;
-            usleep(200000);
-        }
-        return false;
-    }
-    // The program ended by itself with status 0.
-    void endetsauber(long ms) {
-        int status = ts_waitpid(pid, ms);
-        ASSERT_NE(status, -1) << "the program hangs\n" << protokolle();
-        pid = -1;
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << protokolle();
     }
     void sigterm() {
         kill(pid, SIGTERM);

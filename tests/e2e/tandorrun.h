@@ -1,0 +1,51 @@
+// Common ground of the end-to-end runs of the real binary: its scratch directory and pid,
+// its logs, waiting for a log line, and judging its end.
+#pragma once
+
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <string>
+
+struct TandorRun : ::testing::Test {
+    std::string dir = ts_scratchdir();
+    int pid = -1; // tandor's own pid while it runs
+
+    void SetUp() override {
+        ASSERT_NE(getenv("DISPLAY"), nullptr) << "run through tests/harness.sh";
+        ASSERT_EQ(geteuid(), 0u) << "private /dev, network and mounts need root";
+    }
+    // A program still running at the test's end is killed.
+    void TearDown() override {
+        if (pid > 0 && ts_waitpid(pid, 0) == -1) {
+            kill(pid, SIGKILL);
+            ts_waitpid(pid, 5000);
+        }
+    }
+    std::string servilog() { return ts_readfile(dir + "/servilog.txt"); }
+    std::string connlog() { return ts_readfile(dir + "/connlog.txt"); }
+    std::string protokolle() {
+        return "--- servilog\n" + servilog() + "--- connlog\n" + connlog() + "--- stdout\n" +
+               ts_readfile(dir + "/stdout.txt");
+    }
+    // Waits until text has appeared n times in the service log.
+    bool wartelog(const std::string& text, int n, long ms) {
+        for (long t = 0; t < ms; t += 200) {
+            if (ts_count(servilog(), text) >= n) return true;
+            usleep(200000);
+        }
+        return false;
+    }
+    // The program ended by itself, within ms, with status 0.
+    void endetsauber(long ms) {
+        int status = ts_waitpid(pid, ms);
+        ASSERT_NE(status, -1) << "the program hangs\n" << protokolle();
+        pid = -1;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << protokolle();
+    }
+};
