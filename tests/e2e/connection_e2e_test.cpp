@@ -4,6 +4,7 @@
 // network namespace, a disconnect picked in the window's menu, an end on SIGTERM, and the
 // counters kept for the next start.
 #include "modem/modemsimulator.h"
+#include "tandorrun.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -41,15 +42,14 @@ std::string header(const std::string& ini) {
     return ini.substr(0, ini.find('\n'));
 }
 
-struct ConnectionRoad : ::testing::Test {
-    std::string dir = ts_scratchdir();
+struct ConnectionRoad : TandorRun {
     std::string ctl = dir + "/pppd";
     std::string shots = TANDOR_BINARY_DIR "/screenshots";
     ts_modemsim modem;
 
     void SetUp() override {
-        ASSERT_NE(getenv("DISPLAY"), nullptr) << "run through tests/harness.sh";
-        ASSERT_EQ(geteuid(), 0u) << "private /dev and network need root";
+        TandorRun::SetUp();
+        if (HasFatalFailure()) return;
         ASSERT_TRUE(modem.start({"--type", "3", "--pin", "1234", "--signal", "15"}));
         mkdir(ctl.c_str(), 0755);
         mkdir(shots.c_str(), 0755);
@@ -57,55 +57,29 @@ struct ConnectionRoad : ::testing::Test {
     // tandor in a private /dev (ttyUSB0 is the simulator) and a private network with the
     // stand-in pppd first on PATH. No pid namespace: the pid is tandor's own.
     int starte(const std::string& port = "") {
-        // Private System V IPC as well: copies run elsewhere on the machine with the same
-        // instance digit cannot ask this one to end.
-        return ts_spawn({"unshare",
-                         "-n",
-                         "-m",
-                         "-i",
-                         "/bin/sh",
-                         TANDOR_SOURCE_DIR "/scripts/privatedev.sh",
-                         dir + "/hostdev",
-                         "ttyUSB0",
-                         port.empty() ? modem.port : port,
-                         "--",
-                         "/bin/sh",
-                         TANDOR_SOURCE_DIR "/scripts/privatenet.sh",
-                         TANDOR_BINARY_DIR "/tools/bin",
-                         ctl,
-                         "--",
-                         TANDOR_BINARY,
-                         "CONN",
-                         "DIR=" + dir,
-                         "INSTANCE=3",
-                         "NOSPLASH",
-                         "MUTE"},
+        return ts_spawn(ts_netzstart(dir, port.empty() ? modem.port : port, ctl, 3),
                         dir + "/stdout.txt");
     }
-    std::string servilog() { return ts_readfile(dir + "/servilog.txt"); }
-    std::string netns(int pid, const std::string& args) {
+    std::string netns(const std::string& args) {
         return ts_output(ts_helper("helper_netns") + " " + std::to_string(pid) + " " + args);
     }
-    bool zaehler(int pid, long* rx, long* tx) {
-        return sscanf(netns(pid, "counters").c_str(), "%ld %ld", rx, tx) == 2;
+    bool zaehler(long* rx, long* tx) {
+        return sscanf(netns("counters").c_str(), "%ld %ld", rx, tx) == 2;
     }
     void bild(const std::string& name) {
         system(("import -window root " + shots + "/" + name + ".png 2>/dev/null").c_str());
     }
     // The main window (not the tray icons) of the process.
-    std::string fenster(int pid) {
+    std::string fenster() {
         std::string id = ts_output("xdotool search --onlyvisible --pid " + std::to_string(pid) +
                                    " --name '^tandor' 2>/dev/null | head -1");
         while (!id.empty() && id.back() == '\n')
             id.pop_back();
         return id;
     }
-    void ende(int pid) {
+    void ende() {
         kill(pid, SIGTERM);
-        int status = ts_waitpid(pid, 30000);
-        if (status == -1) kill(pid, SIGKILL);
-        ASSERT_NE(status, -1) << servilog();
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        endetsauber(30000);
     }
 };
 
@@ -116,7 +90,7 @@ TEST_F(ConnectionRoad, ConnectTrafficMenuDisconnectEndAndKeptCounters) {
     ts_writefile(dir + "/tandor.ini", kopf + "\nMOD=PIJ\nLAN=English\nCOM=/dev/ttyUSB0;NONE\n"
                                              "CONA=SE\nCON=\nPIN=1234\nAPN=internet.t-mobile\n"
                                              "DAY=15;15\nRND=10;5\n");
-    int pid = starte();
+    pid = starte();
     ASSERT_TRUE(ts_waitfor(dir + "/servilog.txt", "Connection established.", 90000))
         << servilog() << ts_readfile(dir + "/stdout.txt");
     std::string log = servilog();
@@ -134,14 +108,14 @@ TEST_F(ConnectionRoad, ConnectTrafficMenuDisconnectEndAndKeptCounters) {
 
     // Traffic both ways: 20 datagrams of 1,000 bytes in, 15 of 500 bytes out.
     ts_writefile(ctl + "/traffic", "rx 20 1000\n");
-    ASSERT_EQ(netns(pid, "send 15 500"), "");
+    ASSERT_EQ(netns("send 15 500"), "");
     long rx = 0, tx = 0, rxalt = -1, txalt = -1;
     for (int i = 0; i < 50 && (rx != rxalt || tx != txalt || rx < 20 * 1028 || tx < 15 * 528);
          i++) {
         rxalt = rx;
         txalt = tx;
         usleep(200000);
-        ASSERT_TRUE(zaehler(pid, &rx, &tx)) << "ppp0 gone";
+        ASSERT_TRUE(zaehler(&rx, &tx)) << "ppp0 gone";
     }
     EXPECT_GE(rx, 20 * 1028);
     EXPECT_GE(tx, 15 * 528);
@@ -155,14 +129,14 @@ TEST_F(ConnectionRoad, ConnectTrafficMenuDisconnectEndAndKeptCounters) {
 
     // The menu of the main window: from below, Exit, Configuration, Mini window, Mute,
     // Reconnect, Disconnect.
-    std::string w = fenster(pid);
+    std::string w = fenster();
     ASSERT_FALSE(w.empty()) << "no main window";
     ASSERT_EQ(system(("xdotool mousemove --window " + w + " 80 20 click 3").c_str()), 0);
     usleep(700000);
     ASSERT_EQ(system("xdotool key Up Up Up Up Up Up"), 0);
     usleep(300000);
     bild("connection_menu");
-    ASSERT_TRUE(zaehler(pid, &rx, &tx));
+    ASSERT_TRUE(zaehler(&rx, &tx));
     long kernel = rx + tx;
     ASSERT_EQ(system("xdotool key Return"), 0);
     ASSERT_TRUE(ts_waitfor(dir + "/connlog.txt", "Subtotal: 0000:", 30000))
@@ -197,7 +171,7 @@ TEST_F(ConnectionRoad, ConnectTrafficMenuDisconnectEndAndKeptCounters) {
 
     // The end writes the header once, with the remainder of the bytes folded in.
     int schreiben = ts_count(servilog(), "Header in INI-file has been rewritten.");
-    ende(pid);
+    ende();
     std::string ini = ts_readfile(dir + "/tandor.ini");
     char k[24];
     snprintf(k, sizeof k, "%09ld", kb);
@@ -215,7 +189,7 @@ TEST_F(ConnectionRoad, ConnectTrafficMenuDisconnectEndAndKeptCounters) {
     ASSERT_EQ(ts_count(servilog(), "Permitted to connect."), 2) << servilog();
     sleep(10);
     bild("connection_secondstart");
-    ende(pid);
+    ende();
     std::string ini2 = ts_readfile(dir + "/tandor.ini");
     EXPECT_EQ(header(ini2).substr(6, 9), k) << header(ini2);
     EXPECT_EQ(header(ini2).substr(31, 6), "000050") << header(ini2);
@@ -231,7 +205,7 @@ TEST_F(ConnectionRoad, AModemHangingUpWhileConnectedIsRedialledOrTheProgramEndsW
     ts_writefile(dir + "/tandor.ini", kopf + "\nMOD=PIJ\nLAN=English\nCOM=/dev/ttyUSB0;NONE\n"
                                              "CONA=SE\nCON=\nPIN=1234\nAPN=internet.t-mobile\n"
                                              "DAY=15;15\nRND=1;1\n");
-    int pid = starte(dir + "/modem");
+    pid = starte(dir + "/modem");
     ASSERT_TRUE(ts_waitfor(dir + "/servilog.txt", "Connection established.", 90000)) << servilog();
     ts_writefile(ctl + "/traffic", "rx 50 1000\n");
     // Some statistics passes, so the started online minute is counted.
@@ -256,10 +230,8 @@ TEST_F(ConnectionRoad, AModemHangingUpWhileConnectedIsRedialledOrTheProgramEndsW
     // It drops again and stays away: the program ends by itself, its counters written.
     std::string vorher = header(ts_readfile(dir + "/tandor.ini"));
     stick->control("fault hangup");
-    int status = ts_waitpid(pid, 240000);
-    if (status == -1) kill(pid, SIGKILL);
-    ASSERT_NE(status, -1) << "still running without a modem\n" << servilog();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    endetsauber(240000);
+    if (HasFatalFailure()) return;
     std::string nachher = header(ts_readfile(dir + "/tandor.ini"));
     long kb = std::stol(nachher.substr(6, 9)), min = std::stol(nachher.substr(31, 6));
     EXPECT_GE(kb, 123 + 50) << nachher << "\n" << servilog();

@@ -57,30 +57,7 @@ struct FaultRun : TandorRun {
     // tandor with the simulator as ttyUSB0, the stand-in pppd and ppp0 in a private network,
     // and private System V IPC; the pid is tandor's own.
     void starte(int instanz, std::vector<std::string> weitere = {}) {
-        std::vector<std::string> argv = {"unshare",
-                                         "-n",
-                                         "-m",
-                                         "-i",
-                                         "/bin/sh",
-                                         TANDOR_SOURCE_DIR "/scripts/privatedev.sh",
-                                         dir + "/hostdev",
-                                         "ttyUSB0",
-                                         modem.port};
-        argv.insert(argv.end(), weitere.begin(), weitere.end());
-        std::vector<std::string> rest = {"--",
-                                         "/bin/sh",
-                                         TANDOR_SOURCE_DIR "/scripts/privatenet.sh",
-                                         TANDOR_BINARY_DIR "/tools/bin",
-                                         ctl,
-                                         "--",
-                                         TANDOR_BINARY,
-                                         "CONN",
-                                         "DIR=" + dir,
-                                         "INSTANCE=" + std::to_string(instanz),
-                                         "NOSPLASH",
-                                         "MUTE"};
-        argv.insert(argv.end(), rest.begin(), rest.end());
-        pid = ts_spawn(argv, dir + "/stdout.txt");
+        pid = ts_spawn(ts_netzstart(dir, modem.port, ctl, instanz, weitere), dir + "/stdout.txt");
     }
     // A killed tandor leaves its stand-in pppd behind, holding the modem: ends the ones
     // this test started (found by their control directory), by id.

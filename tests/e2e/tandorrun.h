@@ -11,6 +11,31 @@
 
 #include <csignal>
 #include <string>
+#include <vector>
+
+// The command line of tandor in a private /dev whose ttyUSB0 leads to port, and a private
+// network with the stand-in pppd (controlled through ctl) first on PATH. System V IPC is
+// private too, so copies run elsewhere on the machine with the same instance digit cannot
+// ask this one to end. No pid namespace: the spawned pid is tandor's own. devmehr: further
+// arguments of privatedev.sh.
+inline std::vector<std::string> ts_netzstart(const std::string& dir, const std::string& port,
+                                             const std::string& ctl, int instanz,
+                                             const std::vector<std::string>& devmehr = {}) {
+    std::vector<std::string> a = {"unshare",
+                                  "-n",
+                                  "-m",
+                                  "-i",
+                                  "/bin/sh",
+                                  TANDOR_SOURCE_DIR "/scripts/privatedev.sh",
+                                  dir + "/hostdev",
+                                  "ttyUSB0",
+                                  port};
+    a.insert(a.end(), devmehr.begin(), devmehr.end());
+    a.insert(a.end(), {"--", "/bin/sh", TANDOR_SOURCE_DIR "/scripts/privatenet.sh",
+                       TANDOR_BINARY_DIR "/tools/bin", ctl, "--", TANDOR_BINARY, "CONN",
+                       "DIR=" + dir, "INSTANCE=" + std::to_string(instanz), "NOSPLASH", "MUTE"});
+    return a;
+}
 
 struct TandorRun : ::testing::Test {
     std::string dir = ts_scratchdir();
@@ -20,9 +45,10 @@ struct TandorRun : ::testing::Test {
         ASSERT_NE(getenv("DISPLAY"), nullptr) << "run through tests/harness.sh";
         ASSERT_EQ(geteuid(), 0u) << "private /dev, network and mounts need root";
     }
-    // A program still running at the test's end is killed.
+    // A program still running at the test's end is killed; one already reaped is left alone,
+    // its pid may belong to another process by now.
     void TearDown() override {
-        if (pid > 0 && ts_waitpid(pid, 0) == -1) {
+        if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
             kill(pid, SIGKILL);
             ts_waitpid(pid, 5000);
         }
