@@ -13,12 +13,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <map>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -471,22 +471,21 @@ int bm_fussabdruck() {
     double dauer = double(bm__jetzt() - t0) / 1000;
     long long rx = 0, tx = 0;
     l.zaehler(&rx, &tx);
-    // Sum over the threads alive at the end; one started in between counts from zero.
+    // Each thread alive at the end, with what it ran in between (one started in between
+    // counts from zero), and their sum.
+    std::vector<std::pair<std::string, long long>> anteile;
     for (const auto& [faden, t] : b.faeden) {
         auto vor = a.faeden.find(faden);
-        b.ns += t - (vor == a.faeden.end() ? 0 : vor->second);
+        anteile.emplace_back(faden, t - (vor == a.faeden.end() ? 0 : vor->second));
+        b.ns += anteile.back().second;
     }
     double cpus = double(b.ns) / 1e9;
     double prozent = cpus / dauer * 100;
     printf("footprint: %.0f s connected, %lld bytes in, %lld bytes out; CPU %.2f s = %.2f s per "
            "minute = %.3f %% of one core; peak RSS %ld kB\n",
            dauer, rx, tx, cpus, cpus / dauer * 60, prozent, b.hwm);
-    // Where the time went, thread by thread.
-    for (const auto& [faden, t] : b.faeden) {
-        auto vor = a.faeden.find(faden);
-        long long d = t - (vor == a.faeden.end() ? 0 : vor->second);
+    for (const auto& [faden, d] : anteile)
         if (d > 0) printf("footprint: thread %s: %.1f ms\n", faden.c_str(), double(d) / 1e6);
-    }
     std::string skala = bm__voll ? "" : " (60 s run)";
     bm__ergebnis("CPU while connected",
                  bm__f("%.2f s/min = %.3f %% of one core", cpus / dauer * 60, prozent) + skala,
