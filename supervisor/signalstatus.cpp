@@ -26,31 +26,122 @@ bool ss__bekannt(const char* v) {
     return v[0] != 0 && v[0] != 1;
 }
 
-// One hexadecimal field of a location answer, optionally in double quotes: 1 to 8 digits (a
-// longer run is refused rather than truncated, so no wrong cell is ever shown). Returns the
-// position after the field, or null.
-const char* ss__hexfeld(const char* p, unsigned long& wert) {
-    bool quote = *p == '"';
-    if (quote) ++p;
-    int n = 0;
-    wert = 0;
-    while (ishexdigit(*p)) {
-        if (++n > 8) return nullptr;
-        wert = wert << 4 | static_cast<unsigned long>(_hexnumber[static_cast<unsigned char>(*p)]);
-        ++p;
-    }
-    if (n == 0) return nullptr;
-    if (quote) {
-        if (*p != '"') return nullptr;
-        ++p;
-    }
-    return p;
-}
-
 const char* ss__leer(const char* p) {
     while (*p == ' ')
         ++p;
     return p;
+}
+
+bool ss__zeilenende(char c) {
+    return c == '\r' || c == '\n';
+}
+
+// One field of an answer line, without the blanks around it and without its quotes.
+struct ss__feld {
+    const char* p = "";
+    size_t n = 0;
+    bool quote = false;
+};
+
+// Splits the rest of an answer line (after the tag's colon) into at most max fields at ','.
+// Makers differ in blanks after the colon and the commas and in quoting, so both are
+// dropped here. A field that reaches the end of the buffer instead of a line end may be cut
+// (the read ended inside it) and is not counted; neither is a quoted one without its closing
+// quote.
+int ss__felder(const char* p, ss__feld* f, int max) {
+    int n = 0;
+    while (n < max) {
+        p = ss__leer(p);
+        ss__feld x;
+        if (*p == '"') {
+            x.quote = true;
+            x.p = ++p;
+            while (*p && *p != '"' && !ss__zeilenende(*p))
+                ++p;
+            if (*p != '"') return n;
+            x.n = static_cast<size_t>(p - x.p);
+            p = ss__leer(p + 1);
+        } else {
+            x.p = p;
+            while (*p && *p != ',' && !ss__zeilenende(*p))
+                ++p;
+            const char* e = p;
+            while (e > x.p && e[-1] == ' ')
+                --e;
+            x.n = static_cast<size_t>(e - x.p);
+        }
+        if (*p == 0) return n;
+        f[n++] = x;
+        if (*p != ',') return n;
+        ++p;
+    }
+    return n;
+}
+
+// An unquoted decimal field of 1 to 3 digits (leading zeros as some modems send them);
+// -1 otherwise.
+int ss__zahl(const ss__feld& f) {
+    if (f.quote || f.n < 1 || f.n > 3) return -1;
+    int wert = 0;
+    for (size_t i = 0; i < f.n; ++i) {
+        if (!ss__ziffer(f.p[i])) return -1;
+        wert = wert * 10 + f.p[i] - '0';
+    }
+    return wert;
+}
+
+// A registration state: a small decimal number. A location area code, which stands in the
+// same place in the unsolicited form, is quoted, holds hex letters or has four digits.
+int ss__stat(const ss__feld& f) {
+    int wert = ss__zahl(f);
+    return wert <= SS_STATMAX ? wert : -1;
+}
+
+// A location field in hex, 1 to 8 digits (a longer run is refused rather than truncated, so
+// no wrong cell is ever shown).
+bool ss__hex(const ss__feld& f, unsigned long& wert) {
+    if (f.n < 1 || f.n > 8) return false;
+    wert = 0;
+    for (size_t i = 0; i < f.n; ++i) {
+        if (!ishexdigit(f.p[i])) return false;
+        wert =
+            wert << 4 | static_cast<unsigned long>(_hexnumber[static_cast<unsigned char>(f.p[i])]);
+    }
+    return true;
+}
+
+// Access technology of +COPS and +CREG (27.007) to the radio mode ba. The modem's own 9
+// means no service; numbers without an entry count as GSM.
+constexpr int ss__actba[] = {
+    1, // 0 GSM
+    1, // 1 GSM Compact
+    2, // 2 UTRAN
+    5, // 3 GSM w/EGPRS
+    6, // 4 UTRAN w/HSDPA
+    6, // 5 UTRAN w/HSUPA
+    6, // 6 UTRAN w/HSDPA and HSUPA
+    7, // 7 E-UTRAN
+    1, // 8 EC-GSM-IoT
+    0, // 9
+};
+
+// Mode texts and mini letters per radio mode, and the family the mode-change line and the
+// cell-change beep know (1 GSM, 2 UMTS, 0 none: LTE stands outside both).
+struct ss__modus {
+    int ba;
+    const char* text;
+    char buchstabe;
+    int familie;
+};
+constexpr ss__modus ss__modi[] = {
+    {1, "GPRS", 'G', 1}, {5, "EDGE", 'E', 1}, {2, "UMTS", 'U', 2},
+    {6, "HSPA", 'H', 2}, {7, "LTE", 'L', 0},
+};
+
+const ss__modus* ss__modusvon(int ba) {
+    for (const ss__modus& m : ss__modi)
+        if (m.ba == ba) return &m;
+    return nullptr;
 }
 
 // Adds a log line to the cycle's result when there is room.
@@ -63,20 +154,17 @@ char* ss__neuelogzeile(ss_ergebnis_t& e) {
 
 int ss_csqraw(const char* antwort) {
     if (!antwort) return -1;
-    const char* p = strstr(antwort, "CSQ: ");
-    if (!p) return -1;
-    p += 5;
-    if (!ss__ziffer(p[0])) return -1;
-    int raw = p[0] - '0';
-    int n = 1;
-    if (ss__ziffer(p[1])) {
-        raw = raw * 10 + p[1] - '0';
-        n = 2;
+    for (const char* p = antwort; (p = strstr(p, "CSQ:")) != nullptr;) {
+        p = ss__leer(p + 4);
+        int raw = 0, n = 0;
+        while (n < 3 && ss__ziffer(p[n]))
+            raw = raw * 10 + p[n++] - '0';
+        // The bit-error rate must follow; a cut answer could otherwise turn 15 into 1.
+        if (n == 0 || *ss__leer(p + n) != ',') continue;
+        if (raw > 31 && raw != 99) continue;
+        return raw;
     }
-    // The bit-error rate must follow; a cut answer could otherwise turn 15 into 1.
-    if (p[n] != ',') return -1;
-    if (raw > 31 && raw != 99) return -1;
-    return raw;
+    return -1;
 }
 
 int ss_cindraw(const char* antwort) {
@@ -85,9 +173,10 @@ int ss_cindraw(const char* antwort) {
     const char* p = strstr(antwort, "CIND:");
     if (!p) return -1;
     p = strchr(p, ',');
-    if (!p || p[1] < '0' || p[1] > '5') return -1;
-    if (ss__ziffer(p[2])) return -1;
-    return stufe[p[1] - '0'];
+    if (!p) return -1;
+    p = ss__leer(p + 1);
+    if (p[0] < '0' || p[0] > '5' || ss__ziffer(p[1])) return -1;
+    return stufe[p[0] - '0'];
 }
 
 int ss_signalraw(int geraet, const char* csq, const char* cind) {
@@ -99,23 +188,27 @@ int ss_signalraw(int geraet, const char* csq, const char* cind) {
 int ss_registrierung(const char* antwort, const char* tag, char* lac, char* ucid) {
     if (!antwort || !tag) return -1;
     char such[16];
-    snprintf(such, sizeof such, "%s: ", tag);
-    const char* p = antwort;
-    // An unsolicited report "+CGREG: 1" may precede the answer "+CGREG: n,stat".
-    while ((p = strstr(p, such)) != nullptr) {
-        p += strlen(such);
-        if (ss__ziffer(p[0]) && p[1] == ',' && ss__ziffer(p[2]) && !ss__ziffer(p[3])) break;
-    }
-    int stat = p ? p[2] - '0' : -1;
-    unsigned long l = 0, c = 0;
-    const char* q = p ? p + 3 : "";
+    snprintf(such, sizeof such, "%s:", tag);
+    // The answer to the query is "<n>,<stat>[,<lac>,<ci>[,<AcT>...]]"; with reports on, the
+    // unsolicited "<stat>[,<lac>,<ci>[,<AcT>...]]" may come before or after it. The second
+    // field tells them apart: a state in the answer, a location area in the report. The
+    // answer wins; without it the last report with a state counts. A bare report "<stat>"
+    // is passed over: it cannot be told from an answer cut after <n>.
+    int stat = -1;
     bool ort = false;
-    if (*q == ',') {
-        q = ss__hexfeld(ss__leer(q + 1), l);
-        if (q && *q == ',') {
-            q = ss__hexfeld(ss__leer(q + 1), c);
-            ort = q != nullptr;
-        }
+    unsigned long l = 0, c = 0;
+    for (const char* p = antwort; (p = strstr(p, such)) != nullptr;) {
+        p += strlen(such);
+        ss__feld f[4];
+        int n = ss__felder(p, f, 4);
+        if (n < 2 || ss__zahl(f[0]) < 0) continue;
+        bool abfrage = ss__stat(f[1]) >= 0;
+        int st = ss__stat(f[abfrage ? 1 : 0]);
+        if (st < 0) continue;
+        int i = abfrage ? 2 : 1; // first location field
+        stat = st;
+        ort = n >= i + 2 && ss__hex(f[i], l) && ss__hex(f[i + 1], c);
+        if (abfrage) break;
     }
     if (lac && lac[0] != 1) {
         if (ort)
@@ -232,19 +325,24 @@ int ss_ba_cops(const char* antwort) {
     if (!antwort) return 0;
     const char* p = strstr(antwort, "+COPS:");
     if (!p || !(p = strchr(p, '"')) || !(p = strchr(p + 1, '"'))) return 0;
-    char c = p[1] ? p[2] : 0;
-    switch (c) {
-    case '2':
-        return 2;
-    case '5':
-        return 5;
-    case '6':
-        return 6;
-    case '9':
-        return 0;
-    default:
-        return 1;
+    // The access technology follows the name: ",<AcT>", blanks allowed around the comma.
+    p = ss__leer(p + 1);
+    int act = -1;
+    if (*p == ',') {
+        p = ss__leer(p + 1);
+        if (ss__ziffer(p[0])) act = ss__ziffer(p[1]) ? (p[0] - '0') * 10 + p[1] - '0' : p[0] - '0';
     }
+    return ss_ba_act(act);
+}
+
+int ss_ba_act(int act) {
+    constexpr int n = static_cast<int>(sizeof ss__actba / sizeof ss__actba[0]);
+    return act >= 0 && act < n ? ss__actba[act] : 1;
+}
+
+int ss_familie(int ba) {
+    const ss__modus* m = ss__modusvon(ba);
+    return m ? m->familie : 0;
 }
 
 int ss_betriebsart(int geraet, const char* antwort) {
@@ -256,21 +354,11 @@ int ss_betriebsart(int geraet, const char* antwort) {
 void ss_betriebsarttext(int& ba, long hoch, long runter, char (&text)[8], char& buchstabe) {
     long summe = hoch >= 0 && runter >= 0 ? hoch + runter : 0;
     // GPRS turns EDGE and UMTS turns HSPA once the rates exceed what the base mode carries.
-    struct stufe {
-        int basis, schnell;
-        long grenze;
-        const char *basisname, *schnellname;
-    };
-    static constexpr stufe stufen[] = {{1, 5, 9450, "GPRS", "EDGE"}, {2, 6, 56000, "UMTS", "HSPA"}};
-    for (const stufe& st : stufen) {
-        if (ba != st.basis && ba != st.schnell) continue;
-        if (ba != st.basis || summe > st.grenze) ba = st.schnell;
-        strMcpy(text, ba == st.schnell ? st.schnellname : st.basisname);
-        buchstabe = text[0];
-        return;
-    }
-    text[0] = 0;
-    buchstabe = ' ';
+    if (ba == 1 && summe > 9450) ba = 5;
+    if (ba == 2 && summe > 56000) ba = 6;
+    const ss__modus* m = ss__modusvon(ba);
+    strMcpy(text, m ? m->text : "");
+    buchstabe = m ? m->buchstabe : ' ';
 }
 
 int ss_akku(const char* antwort) {
@@ -402,7 +490,7 @@ bool ss_log_zelle(char* z, size_t n, const char* stempel, const ss_netz_t& netz)
 }
 
 void ss_log_betriebsart(char* z, size_t n, const char* stempel, int ba, bool neu) {
-    const char* art = (ba & 3) == 2 ? "UMTS" : "GPRS";
+    const char* art = ba == 7 ? "LTE" : ss_familie(ba) == 2 ? "UMTS" : "GPRS";
     if (neu)
         snprintf(z, n, _de ? "%s Neue Betriebsart: %s." : "%s New mode of operation: %s.", stempel,
                  art);
@@ -486,12 +574,12 @@ void ss_zyklus(const ss_antworten_t& a, ss_signal_t& s, ss_netz_t& n, bool ilog,
     snprintf(e.zeile2, sizeof e.zeile2, " %s", text);
     ss_signalzeile(s, e.zeile3, sizeof e.zeile3);
 
-    int familie = n.ba & 3;
-    if ((ilog || jlog) && (familie == 1 || familie == 2) && familie != (n.ba_alt & 3)) {
+    int familie = ss_familie(n.ba);
+    if ((ilog || jlog) && familie != 0 && familie != n.ba_alt) {
         char* z = ss__neuelogzeile(e);
         if (z) ss_log_betriebsart(z, sizeof e.log[0], stempel, n.ba, true);
     }
-    if (familie == 1 || familie == 2) n.ba_alt = familie;
+    if (familie != 0) n.ba_alt = familie;
     if (jlog && s.sig >= 0 && s.sig != sigvorher) {
         char* z = ss__neuelogzeile(e);
         if (z) ss_log_signal(z, sizeof e.log[0], stempel, s, false);

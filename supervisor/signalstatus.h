@@ -25,8 +25,8 @@ struct ss_netz_t {
     char plmn[20] = "", lac[20] = "", ucid[20] = "";
     char plmn_alt[20] = "", lac_alt[20] = "", ucid_alt[20] = "";
     char cidkurz[5] = "", rnc[5] = "";
-    int ba = 0;      // 0 none, 1 GPRS, 2 UMTS, 5 EDGE, 6 HSPA
-    int ba_alt = -1; // radio family (ba & 3) seen last, -1 none yet
+    int ba = 0;      // 0 none, 1 GPRS, 2 UMTS, 5 EDGE, 6 HSPA, 7 LTE
+    int ba_alt = -1; // radio family (ss_familie) seen last, -1 none yet
 };
 
 // --- Answer parsers. Each takes the whole answer as read (NUL-terminated, may be null) and
@@ -40,11 +40,14 @@ int ss_cindraw(const char* antwort);
 // -1 = no reading.
 int ss_signalraw(int geraet, const char* csq, const char* cind);
 
-// Registration state after "CGREG: " or "CREG: " (tag without the colon, e.g. "CGREG"): the
-// stat digit (1 home, 5 roaming, others not registered) or -1 when absent. The location that
-// may follow goes to lac and ucid (20 bytes each) as "%04X" when they are non-null and the
-// modem reports them (first byte not 0x01); quoted and unquoted forms give the same text, and a
-// value of more than 8 hex digits, a cut or a missing one leaves "".
+// Registration state after "CGREG:" or "CREG:" (tag without the colon, e.g. "CGREG"): the
+// <stat> number (1 home, 5 roaming, others not registered) or -1 when absent. Takes the
+// answer "<n>,<stat>[,<lac>,<ci>[,<AcT>...]]" and, without it, the unsolicited
+// "<stat>,<lac>,<ci>[,...]", with or without blanks after the colon and the commas, leading
+// zeros, and the location in hex with or without quotes. The location goes to lac and ucid
+// (20 bytes each) as "%04X" when they are non-null and the modem reports them (first byte not
+// 0x01); a value of more than 8 hex digits, a cut or a missing one leaves "".
+constexpr int SS_STATMAX = 99;
 int ss_registrierung(const char* antwort, const char* tag, char* lac, char* ucid);
 constexpr int SS_REG_SIMPIN = -2; // the answer asks for the SIM PIN
 constexpr int SS_REG_ENDE = -3;   // binary status frame of modem kind 2: the modem ends
@@ -60,13 +63,19 @@ int ss_netzname(const char* antwort, char (&name)[80]);
 bool ss_plmn(const char* antwort, char (&plmn)[20]);
 
 // Radio mode ba from the answer the modem kind is asked: kind 8 +ZPAS?, kind 2 $NWRAT?,
-// others the access technology of +COPS?.
+// others the access technology of +COPS? (ss_ba_act; none given counts as GSM).
 int ss_ba_zpas(const char* antwort);
 int ss_ba_nwrat(const char* antwort);
 int ss_ba_cops(const char* antwort);
 int ss_betriebsart(int geraet, const char* antwort);
-// Mode text ("GPRS", "EDGE", "UMTS", "HSPA", "") and mini letter from ba and the speeds in
-// bytes/s; ba is raised to 5 or 6 when the speeds show EDGE or HSPA.
+// ba of a 27.007 access technology: 0/1 GSM 1, 2 UTRAN 2, 3 EGPRS 5, 4..6 HSPA 6, 7 E-UTRAN 7;
+// the modem's 9 is none (0), any other number GSM.
+int ss_ba_act(int act);
+// Radio family of ba for the mode-change line and the cell-change beep: 1 GSM (1, 5),
+// 2 UMTS (2, 6), 0 none (0, and LTE, which is in neither).
+int ss_familie(int ba);
+// Mode text ("GPRS", "EDGE", "UMTS", "HSPA", "LTE", "") and mini letter from ba and the speeds
+// in bytes/s; ba is raised to 5 or 6 when the speeds show EDGE or HSPA.
 void ss_betriebsarttext(int& ba, long hoch, long runter, char (&text)[8], char& buchstabe);
 
 // Battery charge of a +CBC answer: the second number when the first (connection state) is 0,

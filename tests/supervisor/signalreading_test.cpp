@@ -225,9 +225,9 @@ TEST_F(SignalReading, RadioModeAndSignalPerKind) {
     struct {
         int typ, rat, ba;
         const char* zeile2;
-    } const modi[] = {{3, 0, 1, " GPRS"}, {3, 5, 5, " EDGE"}, {1, 6, 6, " HSPA"},
-                      {8, 0, 1, " GPRS"}, {8, 3, 5, " EDGE"}, {8, 5, 6, " HSPA"},
-                      {11, 9, 0, " "}};
+    } const modi[] = {{3, 0, 1, " GPRS"}, {3, 3, 5, " EDGE"}, {1, 6, 6, " HSPA"},
+                      {3, 4, 6, " HSPA"}, {3, 7, 7, " LTE"},  {8, 0, 1, " GPRS"},
+                      {8, 3, 5, " EDGE"}, {8, 5, 6, " HSPA"}, {11, 9, 0, " "}};
     for (const auto& m : modi) {
         SCOPED_TRACE(m.typ * 100 + m.rat);
         Sim s;

@@ -29,6 +29,11 @@ const csqfall csqfaelle[] = {
     {"ericsson_cind_out_of_range", 5, "\r\n+CSQ: 99,99\r\n\r\nOK\r\n",
      "\r\n+CIND: 5,7,1\r\n\r\nOK\r\n", -1},
     {"ericsson_cind_missing", 5, "\r\n+CSQ: 99,99\r\n\r\nOK\r\n", nullptr, -1},
+    {"zte_mf_no_blank", 8, "\r\n+CSQ:4,0\r\n\r\nOK\r\n", nullptr, 4},
+    {"leading_zero_and_blanks", 3, "\r\n+CSQ:  07 , 99\r\n\r\nOK\r\n", nullptr, 7},
+    {"rssi_report_before", 3, "\r\n^RSSI:12\r\n\r\n+CSQ: 12,99\r\n\r\nOK\r\n", nullptr, 12},
+    {"ericsson_cind_blanks", 5, "\r\n+CSQ: 99,99\r\n\r\nOK\r\n",
+     "\r\n+CIND: 5, 4, 1, 0\r\n\r\nOK\r\n", 21},
     {"cut_after_first_digit", 3, "\r\n+CSQ: 1", nullptr, -1},
     {"three_digits", 3, "\r\n+CSQ: 150,99\r\n\r\nOK\r\n", nullptr, -1},
     {"above_scale", 3, "\r\n+CSQ: 45,99\r\n\r\nOK\r\n", nullptr, -1},
@@ -156,7 +161,31 @@ const regfall regfaelle[] = {
      "\r\n+CGREG: 2,1,FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF,1\r\n\r\nOK\r\n", 1, "", ""},
     {"cut_in_quotes", "CGREG", "\r\n+CGREG: 2,1,\"1A2B\",\"C3", 1, "", ""},
     {"lac_without_cell", "CGREG", "\r\n+CGREG: 2,1,\"1A2B\"\r\n", 1, "", ""},
-    {"two_digit_stat", "CGREG", "\r\n+CGREG: 2,11\r\n", -1, "", ""},
+    // Spacing, quoting and padding as other makers send them.
+    {"zte_no_blanks_unquoted", "CREG", "\r\n+CREG:2,1,0001,0010\r\n\r\nOK\r\n", 1, "0001", "0010"},
+    {"padded_n_and_stat", "CREG", "\r\n+CREG: 002,001,\"18d8\",\"ffff\"\r\n\r\nOK\r\n", 1, "18D8",
+     "FFFF"},
+    {"blanks_after_commas", "CGREG", "\r\n+CGREG: 2, 1, \"0426\", \"F00F\"\r\n\r\nOK\r\n", 1,
+     "0426", "F00F"},
+    {"act_and_rac_after_cell", "CGREG",
+     "\r\n+CGREG: 2,5,\"1A2B\",\"01C3D4E5\",6,\"0F\"\r\n\r\nOK\r\n", 5, "1A2B", "1C3D4E5"},
+    {"multi_digit_state", "CREG", "\r\n+CREG: 2,10,\"1A2B\",\"C3D4\",7\r\n\r\nOK\r\n", 10, "1A2B",
+     "C3D4"},
+    // The unsolicited form without <n>, caught by a query while reports are on.
+    {"report_unquoted", "CREG", "\r\n+CREG: 1,8BE3,2BAF\r\n", 1, "8BE3", "2BAF"},
+    {"report_quoted_with_act", "CGREG", "\r\n+CGREG: 5,\"0A1B\",\"C3F2A1\",2\r\n", 5, "0A1B",
+     "C3F2A1"},
+    {"report_decimal_lac", "CREG", "\r\n+CREG: 1,0426,1234\r\n", 1, "0426", "1234"},
+    {"report_without_cell", "CREG", "\r\n+CREG: 1,8BE3\r\n", 1, "", ""},
+    {"answer_wins_over_report_after", "CREG",
+     "\r\n+CREG: 2,1,\"1A2B\",\"C3D4\"\r\n\r\nOK\r\n\r\n+CREG: 1,\"0FFF\",\"AAAA\"\r\n", 1, "1A2B",
+     "C3D4"},
+    {"answer_without_location_wins", "CREG",
+     "\r\n+CREG: 5,\"0FFF\",\"AAAA\"\r\n\r\n+CREG: 0,1\r\n\r\nOK\r\n", 1, "", ""},
+    {"last_report_counts", "CREG",
+     "\r\n+CREG: 2,\"0FFF\",\"AAAA\"\r\n\r\n+CREG: 1,\"0FFF\",\"BBBB\"\r\n", 1, "0FFF", "BBBB"},
+    {"cut_after_state", "CGREG", "\r\n+CGREG: 2,1", -1, "", ""},
+    {"cut_in_unquoted_cell", "CGREG", "\r\n+CGREG: 2,1,1A2B,C3", 1, "", ""},
     {"other_tag_only", "CGREG", "\r\n+CREG: 2,1,\"1A2B\",\"C3D4\"\r\n", -1, "", ""},
     {"error", "CGREG", "\r\n+CME ERROR: 10\r\n", -1, "", ""},
 };
@@ -269,9 +298,12 @@ TEST(SignalStatus, RadioModeAnswersPerDeviceKind) {
         int ba;
     } faelle[] = {
         {"huawei_cops_umts", 3, "\r\n+COPS: 0,0,\"vodafone.de\",2\r\n\r\nOK\r\n", 2},
-        {"option_cops_act5", 1, "\r\n+COPS: 0,0,\"o2 - de\",5\r\n\r\nOK\r\n", 5},
+        {"option_cops_act3", 1, "\r\n+COPS: 0,0,\"o2 - de\",3\r\n\r\nOK\r\n", 5},
+        {"option_cops_act5", 1, "\r\n+COPS: 0,0,\"o2 - de\",5\r\n\r\nOK\r\n", 6},
         {"option_cops_act6", 1, "\r\n+COPS: 0,0,\"o2 - de\",6\r\n\r\nOK\r\n", 6},
         {"sierra_cops_act9", 4, "\r\n+COPS: 0,0,\"o2 - de\",9\r\n\r\nOK\r\n", 0},
+        {"cops_lte_blanks", 3, "\r\n+COPS: 0, 0, \"Telekom.de\" , 7\r\n\r\nOK\r\n", 7},
+        {"cops_nr_two_digits", 3, "\r\n+COPS: 0,0,\"Telekom.de\",12\r\n\r\nOK\r\n", 1},
         {"cops_gsm_no_act", 3, "\r\n+COPS: 0,0,\"T-Mobile D\"\r\n\r\nOK\r\n", 1},
         {"cops_no_operator", 3, "\r\n+COPS: 0\r\n\r\nOK\r\n", 0},
         {"cops_cut_after_quote", 3, "\r\n+COPS: 0,0,\"E-Plus\"", 1},
@@ -303,6 +335,7 @@ TEST(SignalStatus, ModeTextFollowsModeAndSpeed) {
         {5, 0, 0, "EDGE", 'E', 5},        {2, 6000, 50000, "UMTS", 'U', 2},
         {2, 6000, 50001, "HSPA", 'H', 6}, {6, -1, -1, "HSPA", 'H', 6},
         {0, 9999, 99999, "", ' ', 0},     {1, -1, 99999, "GPRS", 'G', 1},
+        {7, 0, 0, "LTE", 'L', 7},         {7, 99999, 99999, "LTE", 'L', 7},
     };
     for (const auto& f : faelle) {
         int ba = f.ba;
@@ -312,6 +345,78 @@ TEST(SignalStatus, ModeTextFollowsModeAndSpeed) {
         EXPECT_EQ(b, f.buchstabe);
         EXPECT_EQ(ba, f.baneu);
     }
+}
+
+// The access technology of +COPS through to what the windows show: 27.007 numbers 0..7,
+// the modem's 9 for no service, and a number the table does not know.
+TEST(SignalStatus, AccessTechnologyGivesModeTextLetterAndFamily) {
+    struct {
+        int act;
+        int ba;
+        const char* text;
+        char buchstabe;
+        int familie;
+    } const faelle[] = {
+        {0, 1, "GPRS", 'G', 1},  {1, 1, "GPRS", 'G', 1}, {2, 2, "UMTS", 'U', 2},
+        {3, 5, "EDGE", 'E', 1},  {4, 6, "HSPA", 'H', 2}, {5, 6, "HSPA", 'H', 2},
+        {6, 6, "HSPA", 'H', 2},  {7, 7, "LTE", 'L', 0},  {9, 0, "", ' ', 0},
+        {11, 1, "GPRS", 'G', 1},
+    };
+    for (const auto& f : faelle) {
+        char antwort[80];
+        snprintf(antwort, sizeof antwort, "\r\n+COPS: 0,0,\"Netz\",%d\r\n\r\nOK\r\n", f.act);
+        int ba = ss_betriebsart(3, antwort);
+        EXPECT_EQ(ba, f.ba) << f.act;
+        char text[8], b;
+        ss_betriebsarttext(ba, 0, 0, text, b);
+        EXPECT_EQ(ba, f.ba) << f.act;
+        EXPECT_STREQ(text, f.text) << f.act;
+        EXPECT_EQ(b, f.buchstabe) << f.act;
+        EXPECT_EQ(ss_familie(ba), f.familie) << f.act;
+    }
+}
+
+// LTE stands outside both families: no mode-change line either way, and the family seen
+// last stays for the next change.
+TEST(SignalStatus, LteCycleShowsItsModeWithoutAModeChangeLine) {
+    _de = false;
+    inidat.net[0] = 0;
+    ss_signal_t s;
+    ss_netz_t n;
+    ss_antworten_t a;
+    a.geraet = 3;
+    a.csq = "\r\n+CSQ:20,99\r\n\r\nOK\r\n";
+    a.cops = "\r\n+COPS: 0,0,\"Telekom.de\",2\r\n\r\nOK\r\n";
+    a.reg = "\r\n+CGREG: 2,1,\"1A2B\",\"C3D4\"\r\n\r\nOK\r\n";
+    a.zyklus = 1;
+    a.stempel = "T";
+    ss_ergebnis_t e;
+    ss_zyklus(a, s, n, true, false, e);
+    ASSERT_EQ(e.nlog, 2);
+    EXPECT_STREQ(e.log[1], "T New mode of operation: UMTS.");
+    EXPECT_EQ(n.ba_alt, 2);
+
+    a.cops = "\r\n+COPS: 0,0,\"Telekom.de\",7\r\n\r\nOK\r\n";
+    a.reg = "\r\n+CGREG: 1,\"1A2B\",\"00C3D4E5\",7\r\n\r\n+CGREG: 2,1,\"1A2B\",\"C3D4E5\",7\r\n";
+    a.zyklus = 2;
+    ss_zyklus(a, s, n, true, false, e);
+    EXPECT_EQ(n.ba, 7);
+    EXPECT_STREQ(e.zeile2, " LTE");
+    EXPECT_EQ(e.modusbuchstabe, 'L');
+    EXPECT_TRUE(e.zellwechsel);
+    ASSERT_EQ(e.nlog, 1);
+    EXPECT_STREQ(e.log[0], "T Cell: LAC=1A2B CID=C3D4E5");
+    EXPECT_EQ(n.ba_alt, 2);
+    char z[200];
+    ss_log_betriebsart(z, sizeof z, "T", n.ba, false);
+    EXPECT_STREQ(z, "T Mode of operation: LTE.");
+
+    // Back to UMTS: the family did not change.
+    a.cops = "\r\n+COPS: 0,0,\"Telekom.de\",6\r\n\r\nOK\r\n";
+    a.zyklus = 3;
+    ss_zyklus(a, s, n, true, false, e);
+    EXPECT_STREQ(e.zeile2, " HSPA");
+    EXPECT_EQ(e.nlog, 0);
 }
 
 TEST(SignalStatus, AllowedNetworkListByNameOrCode) {
