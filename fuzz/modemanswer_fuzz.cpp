@@ -31,7 +31,7 @@ void fz__einzeln(const char* a) {
     for (const char* tag : {"CGREG", "CREG"}) {
         char lac[20] = "x", ucid[20] = "y";
         int stat = ss_registrierung(a, tag, lac, ucid);
-        FZ_PRUEF(stat >= -1 && stat <= 9);
+        FZ_PRUEF(stat >= -1 && stat <= SS_STATMAX);
         FZ_PRUEF(fz_terminiert(lac) && fz_terminiert(ucid));
         FZ_PRUEF(fz__hexfeld(lac) && fz__hexfeld(ucid));
         FZ_PRUEF((lac[0] == 0) == (ucid[0] == 0));
@@ -58,7 +58,12 @@ void fz__einzeln(const char* a) {
     ba = ss_ba_nwrat(a);
     FZ_PRUEF(ba >= 0 && ba <= 2);
     ba = ss_ba_cops(a);
-    FZ_PRUEF(ba == 0 || ba == 1 || ba == 2 || ba == 5 || ba == 6);
+    FZ_PRUEF(ba == 0 || ba == 1 || ba == 2 || ba == 5 || ba == 6 || ba == 7);
+    // Every radio mode has its text and letter, or none at all.
+    char text[8];
+    char buchstabe = 'x';
+    ss_betriebsarttext(ba, 0, 0, text, buchstabe);
+    FZ_PRUEF(fz_terminiert(text) && (text[0] ? buchstabe == text[0] : buchstabe == ' '));
     int akku = ss_akku(a);
     FZ_PRUEF(akku >= 0 && akku <= 100);
 
