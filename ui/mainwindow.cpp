@@ -365,6 +365,8 @@ bool cc__konfigurationstarten() {
     return ok;
 }
 
+// Both CONTROL boxes inform: me_messageboxa shows its information icon for 0 (any other
+// value is a warning) and does not keep the menu handler waiting.
 void cc__accesswarning() {
     me_messageboxa(0, "tandor   CONTROL info",
                    _de ? "Diese Funktion ist zur Zeit nicht verfügbar.  \n"
@@ -375,7 +377,7 @@ void cc__accesswarning() {
                          "You do not have sufficient access rights.  \n"
                          "Please contact your administrator and let  \n"
                          "him/her add: IPC=Domain\\User  ",
-                   1);
+                   0);
 }
 
 void cc__frontendsenden(const char* kommando) {
@@ -463,7 +465,7 @@ void cc__select(GtkMenuItem*, gpointer daten) {
                            : "This is only the tandor user interface.  \n"
                              "Therefore not all functions are available at present.  \n"
                              "Please start the main program, if necessary.  ",
-                       1);
+                       0);
         break;
     case '`':
         tonlos = !tonlos;

@@ -165,6 +165,30 @@ TEST_F(Fenster, SecondMiniFormShowsTheTextOnTwoLines) {
               " Neustart /" + std::string(64, ' ') + "\n Restart." + std::string(64, ' '));
 }
 
+// The control program's note is information, not a warning.
+TEST_F(Fenster, ControlInfoIsAnInformationBox) {
+    inidat.funktion = FUNKTION_CONTROL;
+    _de = false;
+    zeige(fefo_NORMAL);
+    ASSERT_TRUE(waehle("CONTROL info"));
+    ASSERT_TRUE(warte([] { return dialog() != nullptr; }));
+    gesperrt([] {
+        GtkMessageType typ = GTK_MESSAGE_OTHER;
+        gchar *titel = nullptr, *text = nullptr;
+        g_object_get(dialog(), "message-type", &typ, "text", &titel, "secondary-text", &text,
+                     nullptr);
+        EXPECT_EQ(typ, GTK_MESSAGE_INFO);
+        EXPECT_STREQ(titel, "tandor   CONTROL info");
+        EXPECT_STREQ(text, "This is only the tandor user interface.  \n"
+                           "Therefore not all functions are available at present.  \n"
+                           "Please start the main program, if necessary.  ");
+        g_free(titel);
+        g_free(text);
+        gtk_dialog_response(GTK_DIALOG(dialog()), GTK_RESPONSE_OK);
+    });
+    EXPECT_TRUE(warte([] { return dialog() == nullptr; }));
+}
+
 TEST_F(Fenster, IconFormHasNoWindowAndSetsUpTheTrayIcon) {
     zeige(fefo_NORMAL);
     int vorher = ic_mshowcount();

@@ -32,6 +32,7 @@ TEST(Statustext, MiniColourByMarkerOnlineStateAndGprsOption) {
         {" G5 0012_E-Plus", true, false, "#0000ff"}, // without MOD=O
         {" G5 0012_E-Plus", false, true, "#000000"}, // offline
         {" Gx 0012_E-Plus", true, true, "#0000ff"},  // G without a digit
+        {" L5 0012_Telekom", true, true, "#0000ff"}, // the green is for GPRS, not LTE
         {"", true, false, "#0000ff"},
     };
     for (auto& f : faelle)
