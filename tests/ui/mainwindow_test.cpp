@@ -52,6 +52,19 @@ TEST_F(Fenster, APublishedReadingCycleReachesTheWindowWithoutALink) {
         EXPECT_EQ(feldtext(2), "UMTS");
         EXPECT_EQ(feldtext(3), "50% = -83dBm");
     });
+
+    // An LTE cell: its mode and letter in the window, mini text and tray icon, which gets
+    // the mode 7 it draws grey without a letter.
+    strcpy(z.cops, "\r\n+COPS: 0,0,\"Testnetz\",7\r\n\r\nOK\r\n");
+    sr_statistik_t online;
+    online.hoch = 1000;
+    online.runter = 20000;
+    online.kbv = 3000;
+    sr_publizieren(z, 2, online);
+    EXPECT_TRUE(warte([] { return feldtext(2) == "LTE"; })) << gesperrt([] { return feldtext(2); });
+    EXPECT_STREQ(cc_mtext[9], " L50% 20\xE2\x86\x93_Testnetz");
+    EXPECT_EQ(ic_lastmshow().ba, 7);
+    EXPECT_STREQ(ic_lastmshow().text, "L50% 20\xE2\x86\x93_Testnetz");
     geraet = 0;
 }
 
