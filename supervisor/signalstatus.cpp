@@ -110,8 +110,8 @@ bool ss__hex(const ss__feld& f, unsigned long& wert) {
     return true;
 }
 
-// Access technology of +COPS and +CREG (27.007) to the radio mode ba. The modem's own 9
-// means no service; numbers without an entry count as GSM.
+// The 27.007 access technology (<AcT> of +COPS) to the radio mode ba. 9 is what some
+// modems report without service; numbers without an entry count as GSM.
 constexpr int ss__actba[] = {
     1, // 0 GSM
     1, // 1 GSM Compact
