@@ -472,11 +472,11 @@ int iv_iniparse() {
         // first line with a '=' is a key line of a file written by hand without a header:
         // its lines are settings, the counters start fresh.
         if (iv__zeilelesen(f, zeile, sizeof zeile, &zulang)) {
-            iv__zeilenende(zeile);
             size_t bom = iv__bomlaenge(zeile);
             char* z = zeile + bom;
             bool kopf = iv__istkopf(z);
             if (kopf) {
+                iv__zeilenende(z);
                 hd_read(z);
                 // Behind the mark the header cannot be written in place.
                 if (bom) hd_ganzschreiben(zeile);
