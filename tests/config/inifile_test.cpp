@@ -289,6 +289,16 @@ TEST_F(IniFile, ProfileNamesTheFileBeforeItIsLookedFor) {
     EXPECT_STREQ(inidat.apn, "privat");
     EXPECT_NE(access((dir + "/ziel/work.ini").c_str(), F_OK), 0);
     EXPECT_NE(access((dir + "/ziel/tandor.ini").c_str(), F_OK), 0);
+
+    // A target without a profile and without the file gets a copy of the current one.
+    ts_writefile(dir + "/ziel/privat.ini",
+                 std::string(kopf) + "02 DIR=" + dir + "/neu\nAPN=kopie\n");
+    start({"CONN"});
+    EXPECT_EQ(iv_iniparse(), 0);
+    EXPECT_STREQ(inidatei, "privat.ini");
+    EXPECT_STREQ(inidat.apn, "kopie");
+    EXPECT_NE(ts_readfile(dir + "/neu/privat.ini").find("\n13 APN=kopie\n"), std::string::npos);
+    EXPECT_NE(access((dir + "/neu/tandor.ini").c_str(), F_OK), 0);
 }
 
 TEST_F(IniFile, FailedRewriteLeavesTheOldFileWhole) {
