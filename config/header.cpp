@@ -363,6 +363,7 @@ void iv_iniheaderwrite(bool dat) {
             return;
         }
         hd__ausstehend = false;
+        hd__ganz = false; // the file got a complete header meanwhile (another rewrite)
         msleepx(1000);
         lo_slog(_de ? "Header in INI-Datei wurde neu geschrieben.\n"
                     : "Header in INI-file has been rewritten.\n",
