@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 char headerdaten[63] = "01 AAA000000000-0000000000000-00000000000000000000000";
 int configkbvreset = 0;
@@ -22,6 +23,13 @@ constexpr int hd__MAXPOS = 9999;
 
 // A header write was due and did not reach the file.
 bool hd__ausstehend = false;
+// Line 01 as read was no header that an in-place write may overwrite (damaged, missing or
+// behind a byte-order mark): the next write of the file is a whole one. hd__ganzzeile
+// keeps the start of that line, so that only this very file is rewritten.
+bool hd__ganz = false;
+char hd__ganzzeile[HD_LAENGE + 1] = "";
+// A counter at the end of its field has been logged (once until it falls back).
+bool hd__vollv = false, hd__vollt = false;
 // The counters noted by hd_vormerken for the next hd_read.
 struct hd__zaehler_t {
     bool gemerkt;
@@ -116,11 +124,25 @@ int hd__form(int fefo) {
     return bereich(f, 1, 4);
 }
 
+// A counter that reached the width of its field stays at the largest value it can hold:
+// starting again at 0 would hand the user a fresh allowance. Logged once per overflow.
+long hd__saettigen(long v, long max, bool* gemeldet, const char* name) {
+    if (v < 0) return 0;
+    if (v <= max) {
+        *gemeldet = false;
+        return v;
+    }
+    if (!*gemeldet)
+        lo_slog("!Header: %s counter at the end of its field, kept at %li.\n", name, max);
+    *gemeldet = true;
+    return max;
+}
+
 // Composes the 37 header characters from inidat into out; counters beyond their field
-// width restart at 0.
+// width stay at its largest value.
 bool hd__compose(char (&out)[HD_LAENGE + 1], int fefo) {
-    if (inidat.headerv > hd__MAXV || inidat.headerv < 0) inidat.headerv = 0;
-    if (inidat.headert > hd__MAXT || inidat.headert < 0) inidat.headert = 0;
+    inidat.headerv = hd__saettigen(inidat.headerv, hd__MAXV, &hd__vollv, "volume");
+    inidat.headert = hd__saettigen(inidat.headert, hd__MAXT, &hd__vollt, "online time");
     inidat.headerx_neu = bereich(inidat.headerx_neu, 0, hd__MAXPOS);
     inidat.headery_neu = bereich(inidat.headery_neu, 0, hd__MAXPOS);
     int f = inidat.funktion;
@@ -152,6 +174,25 @@ void hd__repair(char* h) {
         if (!hd__ziffer(h[i])) h[i] = '0';
 }
 
+// Whether the file (open for the in-place write) still starts with the line 01 that
+// was read damaged, so that the whole rewrite replaces this file and no other.
+bool hd__ganzfaellig(FILE* f) {
+    if (!hd__ganz || fseek(f, 0, SEEK_SET) != 0) return false;
+    char zeile[1180];
+    if (!fgets(zeile, sizeof zeile, f)) zeile[0] = 0;
+    char h[HD_LAENGE + 1];
+    hd__zeilekopie(zeile, h, HD_LAENGE);
+    return strcmp(h, hd__ganzzeile) == 0;
+}
+
+// After the header has been composed (and written): the form to keep at the program end,
+// and the online time the next write is measured from.
+void hd__abschluss(int fefo) {
+    if (programmende_gewuenscht && inidat.funktion != FUNKTION_CONFIG && fefo != 0)
+        inidat.headerfefo = bereich(fefo, 1, 4);
+    inidat.headert_alt = inidat.headert;
+}
+
 } // namespace
 
 bool hd_valid(const char* zeile) {
@@ -166,6 +207,8 @@ bool hd_valid(const char* zeile) {
 void hd_read(const char* zeile) {
     char h[HD_LAENGE + 1];
     hd__zeilekopie(zeile, h, HD_LAENGE);
+    hd__ganz = false;
+    if (!hd_valid(h)) hd_ganzschreiben(zeile);
     if (inidat.funktion == 0 && h[3] >= '1' && h[3] <= '9') inidat.funktion = h[3] - '0';
     inidat.header2 = hd__buchstabe(h[4]);
     inidat.header3 = hd__buchstabe(h[5]);
@@ -214,6 +257,23 @@ void hd_new() {
     inidat.headerset = false;
     inidat.headergueltig = true;
     hd__gemerkt.gemerkt = false;
+    hd__ganz = false;
+}
+
+void hd_ganzschreiben(const char* zeile) {
+    hd__ganz = true;
+    hd__zeilekopie(zeile, hd__ganzzeile, HD_LAENGE);
+}
+
+bool hd_ganzausstehend() {
+    return hd__ganz;
+}
+
+void hd_ganzgeschrieben() {
+    if (!hd__ganz) return;
+    hd__ganz = false;
+    // The line itself is not logged: in a file written by hand it may be the PIN line.
+    lo_slog("!Header: line 01 was no complete header; the file has been written whole.\n", "", -1);
 }
 
 void iv_iniheaderwrite(bool dat) {
@@ -270,8 +330,19 @@ void iv_iniheaderwrite(bool dat) {
         if (f && fseek(f, 0, SEEK_SET) == 0) n = fread(alt, 1, HD_LAENGE, f);
         alt[n] = 0;
         if (n != (size_t)HD_LAENGE || !hd_valid(alt)) {
-            lo_slog("Header: keine g" U8ue "ltige Kopfzeile in der Datei, nicht geschrieben.\n", "",
-                    -1);
+            if (!hd__ganzfaellig(f)) {
+                lo_slog("Header: keine g" U8ue "ltige Kopfzeile in der Datei, nicht geschrieben.\n",
+                        "", -1);
+                return;
+            }
+            // The line read at start was damaged and is still there: the whole file is
+            // written, with a complete header, instead of refusing every write from now on.
+            if (!iv_iniwrite()) {
+                lo_slog("Header: Schreiben fehlgeschlagen.\n", "", -1);
+                return;
+            }
+            hd__ausstehend = false;
+            hd__abschluss(fefo);
             return;
         }
     }
@@ -286,15 +357,19 @@ void iv_iniheaderwrite(bool dat) {
             lo_slog("Header: Schreiben fehlgeschlagen.\n", "", -1);
             return;
         }
+        // The counters are the user's bill: on the disk before the program goes on.
+        if (fsync(fileno(f)) != 0) {
+            lo_slog("Header: Schreiben fehlgeschlagen.\n", "", -1);
+            return;
+        }
         hd__ausstehend = false;
+        hd__ganz = false; // the file got a complete header meanwhile (another rewrite)
         msleepx(1000);
         lo_slog(_de ? "Header in INI-Datei wurde neu geschrieben.\n"
                     : "Header in INI-file has been rewritten.\n",
                 "", -1);
     }
-    if (programmende_gewuenscht && inidat.funktion != FUNKTION_CONFIG && fefo != 0)
-        inidat.headerfefo = bereich(fefo, 1, 4);
-    inidat.headert_alt = inidat.headert;
+    hd__abschluss(fefo);
 }
 
 bool hd_ausstehend() {

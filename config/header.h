@@ -14,7 +14,9 @@ constexpr int HD_LAENGE = 37;
 
 // Whether a line is a complete header line (digits, blanks and dashes where they belong).
 bool hd_valid(const char* zeile);
-// Reads the header of an existing file (its line 01) into inidat and sets headergueltig.
+// Reads the header of an existing file (its line 01) into inidat and sets headergueltig;
+// a line that is no complete header reads as zeros where it is damaged and is noted for
+// a whole rewrite (hd_ganzschreiben).
 void hd_read(const char* zeile);
 // A new file: the header defaults, headergueltig set.
 void hd_new();
@@ -25,6 +27,14 @@ void iv_iniheaderwrite(bool dat);
 // now (zeile, may be shorter or empty), with the hint code and the dialog's manual resets
 // applied, into headerdaten.
 void hd_confighead(const char* zeile);
+// Line 01 of the file (zeile, as read) is no header that may be overwritten in place:
+// the next write of the file is a whole one (iv_iniwrite), also when it comes from the
+// in-place header write, as long as the file still starts with that line.
+void hd_ganzschreiben(const char* zeile);
+// Whether such a whole write is still due.
+bool hd_ganzausstehend();
+// The whole file has been written: line 01 is a complete header again (logged once).
+void hd_ganzgeschrieben();
 // Whether the counters are only in memory because the last header write that was due
 // failed (a read-only or full file system, the file locked or replaced meanwhile).
 bool hd_ausstehend();

@@ -43,6 +43,45 @@ int iv__lockfd = -1;          // the lock file, locked while iv__tiefe > 0
 FILE* iv__fii = nullptr;
 char iv__modus[8] = "";
 bool iv__profilgelesen = false;
+// The file as read was not in the program's own form (no header line at its start): its
+// original is kept beside it before the first rewrite.
+bool iv__original = false;
+
+constexpr char iv__bom[] = "\xEF\xBB\xBF"; // UTF-8 byte-order mark of some editors
+
+// The profile selector decides which file all further tests and reads are about.
+void iv__profil() {
+    if (iv__profilgelesen) return;
+    iv__profilgelesen = true;
+    pf_read();
+}
+
+// The length of a byte-order mark at the start of z (0 or 3).
+size_t iv__bomlaenge(const char* z) {
+    return strncmp(z, iv__bom, 3) == 0 ? 3 : 0;
+}
+
+// Whether line 01 (its byte-order mark skipped) is the header: it starts with '0' or '1'
+// and holds no '=', which every key line has and no header.
+bool iv__istkopf(const char* z) {
+    return (*z == '0' || *z == '1') && !strchr(z, '=');
+}
+
+// A line that holds a secret (PIN=, PASS=, any case, after a line number) with a value:
+// the text up to the '=' and "xxxx" go into maskiert. False for every other line.
+bool iv__geheim(const char* zeile, char* maskiert, size_t n) {
+    const char* p = zeile;
+    while (isdigit((unsigned char)*p) || *p == ' ')
+        p++;
+    size_t k = memicmp(p, "PASS", 4) == 0 ? 4 : memicmp(p, "PIN", 3) == 0 ? 3 : 0;
+    if (!k) return false;
+    p += k;
+    while (*p == ' ' || *p == '\t')
+        p++;
+    if (*p != '=' || !p[1]) return false;
+    snprintf(maskiert, n, "%.*sxxxx", (int)(p + 1 - zeile), zeile);
+    return true;
+}
 
 void iv__lockname(char* name, size_t len) {
     snprintf(name, len, "%s.lock", inidatei);
@@ -148,28 +187,36 @@ bool iv__dirumleitung(char* ziel, size_t len) {
 
 void iv__dirwechsel(const char* ziel) {
     lo_slog("INI file: DIR=%s\n", ziel, -1);
-    char ziel_ini[400];
-    snprintf(ziel_ini, sizeof ziel_ini, "%s/%s", ziel, inidatei);
-    if (!file_exists(ziel_ini)) {
+    // The file of this directory is the source of a first copy into the target.
+    char hier[300];
+    if (!getcwd(hier, sizeof hier)) hier[0] = 0;
+    char quelle_ini[400], quelle_s[400];
+    snprintf(quelle_ini, sizeof quelle_ini, "%s/%s", hier, inidatei);
+    snprintf(quelle_s, sizeof quelle_s, "%s/%s", hier, settingsdatei);
+    if (!file_exists(ziel)) {
         dir_create(ziel);
         file_makerw(ziel, 0);
-        file_copy(inidatei, ziel_ini, true);
-        file_makerw(ziel_ini, 0);
-        char ziel_s[400];
-        snprintf(ziel_s, sizeof ziel_s, "%s/%s", ziel, settingsdatei);
-        if (file_exists(settingsdatei) && !file_exists(ziel_s))
-            file_copy(settingsdatei, ziel_s, true);
     }
     if (chdir(ziel) != 0) {
         ps_statustext("* DIR= Fehler/Error.", "* DIR= Fehler/Error.");
         msleepx(4000);
         return;
     }
+    // The target may select a profile of its own; its file is the one read from now on.
+    pf_read();
+    if (!file_exists(inidatei) && hier[0]) {
+        file_copy(quelle_ini, inidatei, true);
+        file_makerw(inidatei, 0);
+        if (file_exists(quelle_s) && !file_exists(settingsdatei))
+            file_copy(quelle_s, settingsdatei, true);
+    }
     _inidatneu = true;
 }
 
-// 1 the file exists (first character '0' or '1'), 0 it counts as new (missing, empty or
-// foreign), -1 it exists but cannot be read: never run on defaults nor overwrite it then.
+// 1 the file starts with its header line (first character '0' or '1'), 2 it has content
+// but no header at its start (written by hand, or behind a byte-order mark), 0 it counts
+// as new (missing, or empty), -1 it exists but cannot be read: never run on defaults nor
+// overwrite it then.
 int iv__existenz() {
     int fd = open(inidatei, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -177,15 +224,16 @@ int iv__existenz() {
         lo_slog("!INI file cannot be read: %s\n", strerror(errno), -1);
         return -1;
     }
-    char c = 0;
-    ssize_t n = read(fd, &c, 1);
+    char c[4] = {};
+    ssize_t n = read(fd, c, 4);
     int fehler = errno;
     close(fd);
     if (n < 0) {
         lo_slog("!INI file cannot be read: %s\n", strerror(fehler), -1);
         return -1;
     }
-    return n == 1 && (c == '0' || c == '1') ? 1 : 0;
+    if (n == 0 || (n == 3 && iv__bomlaenge(c))) return 0;
+    return c[0] == '0' || c[0] == '1' ? 1 : 2;
 }
 
 // With the switch P the service log gets the file's lines, a PIN masked.
@@ -207,23 +255,38 @@ void iv__servicelogdump() {
             if (zeile[0] == '*' || l < 4) continue;
             if (l <= 5 && isdigit((unsigned char)zeile[0]) && isdigit((unsigned char)zeile[1]))
                 continue;
-            const char* p = zeile;
-            while (isdigit((unsigned char)*p) || *p == ' ')
-                p++;
-            if (memicmp(p, "PIN", 3) == 0) {
-                const char* w = strchr(p, '=');
-                if (w && strlen(w + 1) > 2) {
-                    char maskiert[40];
-                    snprintf(maskiert, sizeof maskiert, "%.*sxxxx", (int)(w + 1 - zeile), zeile);
-                    lo_slog("--- %s\n", maskiert, -1);
-                    continue;
-                }
-            }
-            lo_slog("--- %s\n", zeile, -1);
+            char maskiert[40];
+            lo_slog("--- %s\n", iv__geheim(zeile, maskiert, sizeof maskiert) ? maskiert : zeile,
+                    -1);
         }
         iv_iniclose();
     }
     lo_slog(_de ? "--- tandor.ini Ende\n" : "--- tandor.ini end\n", "", -1);
+}
+
+// Copies the file as it is (not in the program's own form) to "<name>.orig" before it is
+// rewritten, so that nothing the user wrote is lost. An earlier copy is kept: it is the
+// older original. False when the copy could not be made; the file is not rewritten then.
+// Called under the lock.
+bool iv__originalbehalten() {
+    char orig[60];
+    snprintf(orig, sizeof orig, "%s.orig", inidatei);
+    if (!file_exists(inidatei)) return true;
+    if (file_copy(inidatei, orig, true)) {
+        int fd = open(orig, O_RDONLY | O_CLOEXEC);
+        bool ok = fd >= 0 && fsync(fd) == 0;
+        if (fd >= 0) close(fd);
+        if (ok) {
+            lo_slog("!INI file: the original has been kept as %s.\n", orig, -1);
+            return true;
+        }
+    } else if (errno == EEXIST) {
+        lo_slog("INI file: %s exists and is kept; not copied again.\n", orig, -1);
+        return true;
+    }
+    lo_slog("!INI file: no copy %s, the file is not rewritten.\n", orig, -1);
+    unlink(orig);
+    return false;
 }
 
 // Waits the start delay, counting down in the status line.
@@ -242,10 +305,7 @@ void iv__startverzoegerung() {
 } // namespace
 
 bool iv_iniopen(const char* modus) {
-    if (!iv__profilgelesen) {
-        iv__profilgelesen = true;
-        pf_read();
-    }
+    iv__profil();
     bool schreiben = strchr(modus, 'w') || strchr(modus, '+');
     if (iv__fii && iv__besitzer == std::this_thread::get_id()) {
         if (strcmp(iv__modus, modus) == 0) return true;
@@ -298,16 +358,21 @@ bool iv_iniwrite() {
     if (inidat.funktion == FUNKTION_CONFIG) {
         // The header as it is in the file now, so that counters a running connection
         // program advanced meanwhile are kept.
-        char kopf[64] = "";
+        char kopf[1180] = "";
         FILE* alt = fopen(inidatei, "r");
         if (alt) {
             if (!fgets(kopf, sizeof kopf, alt)) kopf[0] = 0;
             fclose(alt);
         }
         iv__zeilenende(kopf);
-        hd_confighead(kopf);
+        const char* k = kopf + iv__bomlaenge(kopf);
+        hd_confighead(iv__istkopf(k) ? k : "");
     } else {
         iv_iniheaderwrite(true);
+    }
+    if (iv__original && !iv__originalbehalten()) {
+        iv__unlock();
+        return false;
     }
     char tmp[80];
     snprintf(tmp, sizeof tmp, "%s.tmpXXXXXX", inidatei);
@@ -337,6 +402,8 @@ bool iv_iniwrite() {
         }
         lo_slog(_de ? "INI-Datei wurde neu geschrieben.\n" : "The INI file hase been rewritten.\n",
                 "", -1);
+        iv__original = false;
+        hd_ganzgeschrieben();
     } else {
         lo_slog("!INI file could not be written: %s\n", strerror(errno), -1);
     }
@@ -351,6 +418,7 @@ int iv_iniparse() {
     hd_vormerken();
     ps_resetinidat();
     _inidatneu = false;
+    iv__original = false;
 
     // Program name and arguments.
     int erstes = 1;
@@ -364,7 +432,9 @@ int iv_iniparse() {
         !ps_hooks.startcheck())
         return -1;
 
-    // Redirection to another directory by DIR= in lines 2 to 4.
+    // Redirection to another directory by DIR= in lines 2 to 4, in the file the profile
+    // names.
+    iv__profil();
     if (iv__existenz() == 1 && iv_iniopen("rt")) {
         char ziel[300];
         bool umleiten = iv__dirumleitung(ziel, sizeof ziel);
@@ -398,16 +468,36 @@ int iv_iniparse() {
         FILE* f = iv_inifile();
         rewind(f);
         bool zulang = false;
-        // The header is the start of line 01; an overlong rest of it is no key line.
+        // The header is the start of line 01; an overlong rest of it is no key line. A
+        // first line with a '=' is a key line of a file written by hand without a header:
+        // its lines are settings, the counters start fresh.
         if (iv__zeilelesen(f, zeile, sizeof zeile, &zulang)) {
-            iv__zeilenende(zeile);
-            hd_read(zeile);
+            size_t bom = iv__bomlaenge(zeile);
+            char* z = zeile + bom;
+            bool kopf = iv__istkopf(z);
+            if (kopf) {
+                iv__zeilenende(z);
+                hd_read(z);
+                // Behind the mark the header cannot be written in place.
+                if (bom) hd_ganzschreiben(zeile);
+            } else {
+                lo_slog("!INI file without a header line: its lines are read as settings.\n", "",
+                        -1);
+                hd_new();
+                hd_ganzschreiben(zeile);
+                if (!zulang) ik_line(z, &st);
+            }
+            // Whatever line 01 held that was not the program's own header is kept in the
+            // original's copy; the rewrite gives the file a complete header.
+            if (hd_ganzausstehend()) _inidatneu = iv__original = true;
         }
         while (iv__zeilelesen(f, zeile, sizeof zeile, &zulang)) {
             if (zulang) {
                 // A line longer than any the program writes is dropped whole: a cut value
                 // (a password, say) would silently read as another one.
-                lo_slog("INI file: line too long, ignored: %.40s\n", zeile, -1);
+                char maskiert[40];
+                lo_slog("INI file: line too long, ignored: %.40s\n",
+                        iv__geheim(zeile, maskiert, sizeof maskiert) ? maskiert : zeile, -1);
                 continue;
             }
             ik_line(zeile, &st);
@@ -421,7 +511,9 @@ int iv_iniparse() {
         if (!_argv[i] || !_argv[i][0] || pn_startkeyword(_argv[i]) ||
             memicmp(_argv[i], "DIR=", 4) == 0)
             continue;
-        lo_slog(_de ? "* Übergabeparameter: %s\n" : "* Program parameter: %s\n", _argv[i], -1);
+        char maskiert[40];
+        lo_slog(_de ? "* Übergabeparameter: %s\n" : "* Program parameter: %s\n",
+                iv__geheim(_argv[i], maskiert, sizeof maskiert) ? maskiert : _argv[i], -1);
         char zeile[1300];
         strMcpy(zeile, _argv[i]);
         ik_line(zeile, &st);
@@ -433,13 +525,13 @@ int iv_iniparse() {
 
     iv__servicelogdump();
     if (inidat.funktion < 40) iv__startverzoegerung();
-    if (inidat.funktion == 0 && existenz == 1) inidat.funktion = 9;
+    if (inidat.funktion == 0 && existenz >= 1) inidat.funktion = 9;
 
     // Start-up checks: the modem is asked for what the configuration lacks.
     bool pruefungunvollstaendig = false, neuschreiben = false;
     if (inidat.funktion < 40 && !st.writeexit && ps_hooks.startchecks) {
         // A new file only gets the ports of COM=; the modem is asked from the next start on.
-        int r = ps_hooks.startchecks(&neuschreiben, existenz != 1);
+        int r = ps_hooks.startchecks(&neuschreiben, existenz < 1);
         if (r < 0) return -1;
         pruefungunvollstaendig = r > 0;
     }
@@ -462,7 +554,7 @@ int iv_iniparse() {
         }
     }
     // Counters kept from memory over a failed write go to the file at this first chance.
-    if (hd_ausstehend() && inidat.funktion < 40 && existenz == 1) iv_iniheaderwrite(false);
+    if (hd_ausstehend() && inidat.funktion < 40 && existenz >= 1) iv_iniheaderwrite(false);
     inidatgueltig = true;
     if (st.writeexit) return 2;
     if (unbekannt || inidat.hinweis[0] || pruefungunvollstaendig) {

@@ -1,7 +1,8 @@
 // Fuzz target: reading a whole ini file from disk (iv_iniparse in a scratch directory, as
 // the configuration program, which reads the same lines without start delay). The record
 // it builds must equal the one of a plain line-by-line reading of the same bytes: the
-// header from line 01, every other line through the key rules, a line too long for the
+// header from line 01 (a line 01 with a '=' is a key line of a file without header), every
+// other line through the key rules, a line too long for the
 // reader dropped whole, a line read up to a NUL byte in it.
 #include "fuzz/fuzzsupport.h"
 #include "fuzz/iniwrite.h"
@@ -32,8 +33,14 @@ std::string fz__referenz(const std::string& text) {
         pos = naechste;
         if (erste) {
             erste = false;
-            hd_read(z.substr(0, fz__ZEILE - 1).c_str());
-            continue;
+            // Line 01 is the header unless it holds a '=': then the file has no header
+            // line, and it is a key line like the others.
+            std::string kopf = z.substr(0, fz__ZEILE - 1);
+            if (!strchr(kopf.c_str(), '=')) {
+                hd_read(kopf.c_str());
+                continue;
+            }
+            hd_new();
         }
         if (z.size() >= fz__ZEILE - 1) continue;
         fz_text zeile(z);

@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -154,14 +155,32 @@ TEST_F(Header, NewFileLineOfAPlainCopy) {
     EXPECT_EQ(strlen(headerdaten), 53u);
 }
 
-TEST_F(Header, CountersBeyondTheirFieldsRestartAtZero) {
+TEST_F(Header, CountersAtTheEndOfTheirFieldsStayThereAndAreLoggedOnce) {
     hd_new();
     inidat.funktion = 9;
-    inidat.headerv = 999999999;
-    inidat.headert = 599999;
-    EXPECT_EQ(composed(), "01 9AA999999999-0000000000001-0599999");
-    inidat.headerv += 1;
-    inidat.headert += 1;
+    inidat.mod[(unsigned char)'P'] = 1;
+    struct {
+        long v, t;
+        const char* kopf;
+    } faelle[] = {
+        {999999999, 599999, "01 9AA999999999-0000000000001-0599999"},
+        {1000000000, 600000, "01 9AA999999999-0000000000001-0599999"}, // one more: held
+        {5000000000, 9999999, "01 9AA999999999-0000000000001-0599999"},
+        {12, 7, "01 9AA000000012-0000000000001-0000007"}, // a reset period: counts again
+        {1000000001, 600001, "01 9AA999999999-0000000000001-0599999"}, // logged again
+        {-4, -1, "01 9AA000000000-0000000000001-0000000"},             // no sense: 0
+    };
+    for (auto& f : faelle) {
+        inidat.headerv = f.v;
+        inidat.headert = f.t;
+        EXPECT_EQ(composed(), f.kopf) << f.v;
+    }
+    EXPECT_EQ(inidat.headert, 0);
+    std::string log = ts_readfile("servilog.txt");
+    EXPECT_EQ(ts_count(log, "volume counter at the end of its field, kept at 999999999."), 2)
+        << log;
+    EXPECT_EQ(ts_count(log, "online time counter at the end of its field, kept at 599999."), 2);
+
     inidat.funktion = 12; // not a digit: written as 0
     fenster = true;
     fensterx = 12345;
@@ -170,8 +189,6 @@ TEST_F(Header, CountersBeyondTheirFieldsRestartAtZero) {
     inidat.headermon = 13;
     inidat.headerfefo = 7;
     EXPECT_EQ(composed(), "01 0AA000000000-9999000031124-0000000");
-    EXPECT_EQ(inidat.headerv, 0);
-    EXPECT_EQ(inidat.headert, 0);
     inidat.headerx = inidat.headery = -5; // negative positions become 0
     fenster = false;
     inidat.header2 = '#';
@@ -269,6 +286,66 @@ TEST_F(HeaderDatei, NeverWritesOverAForeignOrDamagedLine) {
     inidat.dayt = 1;
     iv_iniheaderwrite(false); // no file: nothing is created
     EXPECT_FALSE(access("tandor.ini", F_OK) == 0);
+}
+
+// A damaged line 01 read at start is replaced by a whole rewrite at the first header
+// write, once; every write after it is an in-place one again.
+TEST_F(HeaderDatei, DamagedLineReadAtStartIsRewrittenWholeOnce) {
+    const std::string faelle[] = {
+        "01 2AB0000123x5-0120004531101-5000321", // a letter in the volume
+        "01 2AB000012345-0120004531101-500032",  // one character short
+        "01",
+        "0",
+        "01 2AB000012345 0120004531101 5000321 and more", // blanks for the dashes
+    };
+    inidat.mod[(unsigned char)'P'] = 1;
+    for (const std::string& d : faelle) {
+        unlink("servilog.txt");
+        datei(d + "\n02 COM=x\n");
+        ps_resetinidat();
+        inidat.mod[(unsigned char)'P'] = 1;
+        hd_read(d.c_str());
+        EXPECT_TRUE(hd_ganzausstehend()) << d;
+        inidat.funktion = 9;
+        inidat.dayt = 1;
+        inidat.headert = 250;
+        iv_iniheaderwrite(false);
+        std::string k = inhalt();
+        EXPECT_TRUE(hd_valid(k.c_str())) << d << " -> " << k.substr(0, 60);
+        EXPECT_EQ(k.substr(31, 6), "000250") << d;
+        EXPECT_FALSE(hd_ganzausstehend());
+        EXPECT_FALSE(hd_ausstehend());
+        EXPECT_EQ(inidat.headert_alt, 250);
+        // From now on in place, without another whole rewrite.
+        struct stat a, b;
+        ASSERT_EQ(stat("tandor.ini", &a), 0);
+        inidat.headert = 260;
+        iv_iniheaderwrite(false);
+        ASSERT_EQ(stat("tandor.ini", &b), 0);
+        EXPECT_EQ(a.st_ino, b.st_ino) << d;
+        EXPECT_EQ(inhalt().substr(31, 6), "000260");
+        std::string log = ts_readfile("servilog.txt");
+        EXPECT_EQ(ts_count(log, "line 01 was no complete header; the file has been written whole."),
+                  1)
+            << d;
+    }
+}
+
+TEST_F(HeaderDatei, DamagedLineIsNoLicenceToOverwriteAnotherFile) {
+    // Read damaged, but the file now starts with another line (replaced meanwhile).
+    hd_read("01 2AB0000123x5-0120004531101-5000321");
+    const std::string fremd = "01 2AB0000999x5-0120004531101-5000321\nAPN=anders\n";
+    datei(fremd);
+    inidat.funktion = 9;
+    inidat.dayt = 1;
+    inidat.headert = 5;
+    iv_iniheaderwrite(false);
+    EXPECT_EQ(inhalt(), fremd);
+    EXPECT_TRUE(hd_ganzausstehend());
+    EXPECT_TRUE(hd_ausstehend());
+    // A valid line read afterwards (a restart) clears the pending whole write.
+    hd_read(kopfzeile);
+    EXPECT_FALSE(hd_ganzausstehend());
 }
 
 TEST_F(Header, ConfigurationProgramCarriesTheFileHeader) {

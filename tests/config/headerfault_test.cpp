@@ -12,7 +12,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <csignal>
 #include <sched.h>
+#include <sys/resource.h>
 #include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -133,6 +135,50 @@ TEST_F(IniFault, ReadOnlyFileSystemKeepsTheFileAndTheCountersUntilWritable) {
     iv_iniheaderwrite(false);
     EXPECT_FALSE(hd_ausstehend());
     EXPECT_EQ(gespeichert("tandor.ini"), "000003000 000101");
+}
+
+// A damaged line 01 whose rewrite at start fails (the disk full then) is rewritten whole
+// by the first header write that can, instead of refusing every write from then on.
+TEST_F(IniFault, DamagedHeaderIsRepairedByTheFirstWriteThatSucceeds) {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit frei;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &frei), 0);
+    struct {
+        std::string zeile;
+        long v; // what the reader can still take from it
+    } faelle[] = {
+        {"01 1AA0000012x4-0000000000000-0000077000000000000000000\n", 0}, // a letter in it
+        {"01 1AA000001234-0000000000000-00000\n", 1234},                  // cut short
+        {"0\n", 0},
+    };
+    for (auto& [kaputt, v] : faelle) {
+        std::string alt = kaputt + zeilen;
+        ts_writefile(dir + "/tandor.ini", alt);
+        unlink("tandor.ini.orig");
+        // The whole file (with its description) does not fit, its original does.
+        struct rlimit eng = {400, frei.rlim_max};
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &eng), 0);
+        inidat.funktion = 0;
+        EXPECT_EQ(iv_iniparse(), 0);
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &frei), 0);
+        EXPECT_EQ(ts_readfile(dir + "/tandor.ini"), alt) << "rewritten in spite of the limit";
+        EXPECT_TRUE(hd_ganzausstehend());
+        EXPECT_EQ(inidat.headerv, v) << kaputt;
+
+        inidat.headerv = 3000;
+        inidat.headert = 100;
+        iv_iniheaderwrite(false);
+        EXPECT_FALSE(hd_ausstehend()) << kaputt;
+        EXPECT_FALSE(hd_ganzausstehend());
+        EXPECT_EQ(gespeichert("tandor.ini"), "000003000 000100") << kaputt;
+        std::string neu = ts_readfile(dir + "/tandor.ini");
+        EXPECT_NE(neu.find("\n08 COM=/dev/ttyUSB0\n"), std::string::npos) << "settings kept";
+        EXPECT_EQ(ts_readfile(dir + "/tandor.ini.orig"), alt);
+        // The next write goes in place.
+        inidat.headert = 101;
+        iv_iniheaderwrite(false);
+        EXPECT_EQ(gespeichert("tandor.ini"), "000003000 000101");
+    }
 }
 
 TEST_F(IniFault, FullFileSystemKeepsTheOldFileAndStillTakesTheCounters) {

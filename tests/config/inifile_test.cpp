@@ -31,6 +31,8 @@ struct IniFile : ::testing::Test {
         sy_setclock(SY_CLOCK_AUTO, 1350633909);
         ps_hooks = {};
         inidat.funktion = 0;
+        strcpy(inidatei, "tandor.ini");
+        strcpy(connlogdatei, "connlog.txt");
         start({"CONN"});
     }
     void start(std::vector<std::string> a) {
@@ -152,7 +154,7 @@ TEST_F(IniFile, NewFileIsCreatedWithDefaults) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-TEST_F(IniFile, ForeignFileCountsAsNewButAnUnreadableOneIsNeverOverwritten) {
+TEST_F(IniFile, UnreadableFileIsNeverOverwritten) {
     // A directory in place of the file cannot be read: the program ends, nothing is written.
     ASSERT_EQ(mkdir("tandor.ini", 0700), 0);
     EXPECT_EQ(iv_iniparse(), -1);
@@ -174,11 +176,129 @@ TEST_F(IniFile, ForeignFileCountsAsNewButAnUnreadableOneIsNeverOverwritten) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     chmod("tandor.ini", 0600);
     EXPECT_EQ(ini(), std::string(kopf) + "APN=geheim\n");
+}
 
-    // A file that does not start with 0 or 1 is a new installation.
-    ts_writefile("tandor.ini", " APN=a\n");
+// Files not in the program's own form: written by hand without a header line, saved with
+// a byte-order mark, or with a damaged line 01. Their settings are read, the file gets a
+// complete header in one rewrite, and the original is kept beside it.
+TEST_F(IniFile, ForeignFormsAreReadAsSettingsAndTheOriginalKept) {
+    const std::string bom = "\xEF\xBB\xBF";
+    struct {
+        std::string inhalt;
+        const char* apn;
+        long v;
+    } faelle[] = {
+        {bom + kopf + "APN=bom\nDAY=01\n", "bom", 1234},
+        {"APN=hand\r\npin=1234\nDAY=01\n", "hand", 0},
+        {bom + "apn=bomhand\nDAY=01\n", "bomhand", 0},
+        {" APN=blank\n", "blank", 0},
+        {"01 APN=nummer\n02 DAY=01\n", "nummer", 0}, // numbered lines, no header
+        {"# my settings\nAPN=kommentar\n", "kommentar", 0},
+        {"01 9AA0000x1234-0010002019109-0000077000000000000000000\nAPN=kaputt\nDAY=01\n", "kaputt",
+         0},
+        {"01\nAPN=kurz\n", "kurz", 0},
+    };
+    for (auto& f : faelle) {
+        unlink("tandor.ini.orig");
+        ts_writefile("tandor.ini", f.inhalt);
+        start({"CONN"});
+        EXPECT_EQ(iv_iniparse(), 0) << f.inhalt;
+        EXPECT_EQ(inidat.funktion, 9) << f.inhalt;
+        EXPECT_STREQ(inidat.apn, f.apn);
+        EXPECT_EQ(inidat.headerv, f.v) << f.inhalt;
+        std::string neu = ini();
+        EXPECT_TRUE(hd_valid(neu.c_str())) << neu.substr(0, 60);
+        EXPECT_NE(neu.find(std::string("\n13 APN=") + f.apn + "\n"), std::string::npos);
+        EXPECT_EQ(neu.find("=1234"), std::string::npos) << "PIN in clear";
+        EXPECT_EQ(ts_readfile(dir + "/tandor.ini.orig"), f.inhalt);
+        // The next start reads the rewritten file as it is.
+        struct stat a, b;
+        stat("tandor.ini", &a);
+        start({"CONN"});
+        EXPECT_EQ(iv_iniparse(), 0);
+        stat("tandor.ini", &b);
+        EXPECT_EQ(a.st_ino, b.st_ino) << "rewritten again: " << f.inhalt;
+        EXPECT_STREQ(inidat.apn, f.apn);
+        EXPECT_EQ(ts_readfile(dir + "/tandor.ini.orig"), f.inhalt);
+    }
+    // An earlier original is not replaced.
+    ts_writefile("tandor.ini", "APN=zweite\n");
+    start({"CONN"});
     EXPECT_EQ(iv_iniparse(), 0);
-    EXPECT_EQ(ini().compare(0, 3, "01 "), 0);
+    EXPECT_STREQ(inidat.apn, "zweite");
+    EXPECT_EQ(ts_readfile(dir + "/tandor.ini.orig"), faelle[7].inhalt);
+    // An empty file, or one with only the mark, is a new installation: nothing to keep.
+    for (const std::string& leer : {std::string(), bom}) {
+        unlink("tandor.ini.orig");
+        ts_writefile("tandor.ini", leer);
+        start({"CONN"});
+        EXPECT_EQ(iv_iniparse(), 0);
+        EXPECT_TRUE(MODUS('O')) << "not taken as new";
+        EXPECT_TRUE(hd_valid(ini().c_str()));
+        EXPECT_NE(access("tandor.ini.orig", F_OK), 0);
+    }
+}
+
+// PIN= and PASS= reach the service log masked, whether given as arguments or written in
+// clear into the file; other keys and empty values are logged as they are.
+TEST_F(IniFile, SecretsAreMaskedInTheServiceLog) {
+    ts_writefile("tandor.ini",
+                 std::string(kopf) + "MOD=P\n18 PASS=datei;dateigeheim\n11 PIN=5566\n");
+    start({"CONN", "PIN=4711", "pass=nutzer;argumentgeheim", "PIN = 9876", "PING=10.0.0.1", "PASS",
+           "APN=web"});
+    EXPECT_EQ(iv_iniparse(), 0);
+    EXPECT_STREQ(inidat.pin, "9876");
+    EXPECT_STREQ(inidat.conpass, "argumentgeheim");
+    std::string log = ts_readfile(dir + "/servilog.txt");
+    for (const char* geheim : {"4711", "9876", "5566", "argumentgeheim", "dateigeheim"})
+        EXPECT_EQ(log.find(geheim), std::string::npos) << geheim << " in\n" << log;
+    for (const char* zeile : {"* Program parameter: PIN=xxxx\n", "* Program parameter: pass=xxxx\n",
+                              "* Program parameter: PIN =xxxx\n", "--- 18 PASS=xxxx\n",
+                              "--- 11 PIN=xxxx\n", "* Program parameter: PING=10.0.0.1\n",
+                              "* Program parameter: PASS\n", "* Program parameter: APN=web\n"})
+        EXPECT_NE(log.find(zeile), std::string::npos) << zeile << " not in\n" << log;
+}
+
+// profile.ini names the file before any test of it: no tandor.ini is made beside it, and
+// the counters go into the named file. After a DIR= change the target's own profile counts.
+TEST_F(IniFile, ProfileNamesTheFileBeforeItIsLookedFor) {
+    ts_writefile("profile.ini", "INI=work.ini");
+    ts_writefile("work.ini", std::string(kopf) + "APN=arbeit\nDAY=01;01\n");
+    EXPECT_EQ(iv_iniparse(), 0);
+    EXPECT_STREQ(inidatei, "work.ini");
+    EXPECT_STREQ(connlogdatei, "connlog_work.txt");
+    EXPECT_STREQ(inidat.apn, "arbeit");
+    EXPECT_EQ(inidat.headerv, 1234);
+    EXPECT_NE(access("tandor.ini", F_OK), 0) << "a stray default file";
+    inidat.headerv = 1500;
+    inidat.headert = 80;
+    iv_iniheaderwrite(false);
+    std::string w = ts_readfile(dir + "/work.ini");
+    EXPECT_EQ(w.substr(6, 9), "000001500") << w.substr(0, 60);
+    EXPECT_EQ(w.substr(31, 6), "000080");
+    EXPECT_NE(w.find("\n13 APN=arbeit\n"), std::string::npos);
+
+    // DIR= in work.ini leads to a directory whose profile.ini names its own file.
+    ASSERT_EQ(mkdir("ziel", 0700), 0);
+    ts_writefile("ziel/profile.ini", "INI=privat.ini");
+    ts_writefile("ziel/privat.ini", std::string(kopf) + "APN=privat\n");
+    ts_writefile("work.ini", std::string(kopf) + "02 DIR=" + dir + "/ziel\nAPN=arbeit\n");
+    start({"CONN"});
+    EXPECT_EQ(iv_iniparse(), 0);
+    EXPECT_STREQ(inidatei, "privat.ini");
+    EXPECT_STREQ(inidat.apn, "privat");
+    EXPECT_NE(access((dir + "/ziel/work.ini").c_str(), F_OK), 0);
+    EXPECT_NE(access((dir + "/ziel/tandor.ini").c_str(), F_OK), 0);
+
+    // A target without a profile and without the file gets a copy of the current one.
+    ts_writefile(dir + "/ziel/privat.ini",
+                 std::string(kopf) + "02 DIR=" + dir + "/neu\nAPN=kopie\n");
+    start({"CONN"});
+    EXPECT_EQ(iv_iniparse(), 0);
+    EXPECT_STREQ(inidatei, "privat.ini");
+    EXPECT_STREQ(inidat.apn, "kopie");
+    EXPECT_NE(ts_readfile(dir + "/neu/privat.ini").find("\n13 APN=kopie\n"), std::string::npos);
+    EXPECT_NE(access((dir + "/neu/tandor.ini").c_str(), F_OK), 0);
 }
 
 TEST_F(IniFile, FailedRewriteLeavesTheOldFileWhole) {

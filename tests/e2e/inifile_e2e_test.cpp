@@ -1,5 +1,8 @@
-// The real binary on a hand-written ini file, and two copies on one directory.
+// The real binary on a hand-written ini file, two copies on one directory, and a
+// directory whose profile.ini names the ini file.
 #include "config/header.h"
+#include "modem/modemsimulator.h"
+#include "tandorrun.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -85,6 +88,54 @@ TEST_F(IniRun, TwoCopiesOnOneDirectoryLeaveOneRunningAndTheFileWhole) {
     EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0);
     for (int p : {a, b})
         if (ts_waitpid(p, 0) == -1) kill(p, SIGKILL);
+}
+
+// A connected run in a directory that holds only profile.ini and the file it names: the
+// settings (PIN, APN) and the counters are work.ini's, no tandor.ini appears beside it,
+// and the end writes the counters on from work.ini's.
+struct ProfileRun : TandorRun {
+    std::string ctl = dir + "/pppd";
+    ts_modemsim modem;
+    void SetUp() override {
+        TandorRun::SetUp();
+        if (HasFatalFailure()) return;
+        ASSERT_TRUE(modem.start({"--type", "3", "--pin", "1234", "--signal", "15"}));
+        mkdir(ctl.c_str(), 0755);
+    }
+};
+
+TEST_F(ProfileRun, ProfileAloneNamesTheFileWhoseCountersGoOn) {
+    // 123 kB and 43 minutes so far, time rounded to 5 minutes; the header never held a
+    // date, so no period closes.
+    const std::string kopf = "01 0AA000000123-0000000000001-0000043" + std::string(16, '0');
+    ts_writefile(dir + "/profile.ini", "INI=work.ini");
+    ts_writefile(dir + "/work.ini", kopf + "\nMOD=P\nLAN=English\nCOM=/dev/ttyUSB0;NONE\n"
+                                           "CONA=SE\nCON=\nPIN=1234\nAPN=work.example\n"
+                                           "DAY=15;15\nRND=1;5\n");
+    pid = ts_spawn(ts_netzstart(dir, modem.port, ctl, 5), dir + "/stdout.txt");
+    ASSERT_TRUE(ts_waitfor(dir + "/servilog.txt", "Connection established.", 90000))
+        << protokolle();
+    EXPECT_NE(modem.transcript().find("work.example"), std::string::npos) << "APN not work.ini's";
+    EXPECT_NE(access((dir + "/tandor.ini").c_str(), F_OK), 0) << "a stray tandor.ini";
+    sleep(3);
+    kill(pid, SIGTERM);
+    endetsauber(30000);
+
+    EXPECT_NE(access((dir + "/tandor.ini").c_str(), F_OK), 0) << "a stray tandor.ini";
+    std::string ini = ts_readfile(dir + "/work.ini");
+    ASSERT_TRUE(hd_valid(ini.c_str())) << ini.substr(0, 60);
+    // At least the 999 pending bytes on top of the file's volume, its 43 minutes rounded.
+    long v = atol(ini.substr(6, 9).c_str()), t = atol(ini.substr(31, 6).c_str());
+    EXPECT_GE(v, 124) << ini.substr(0, 53);
+    EXPECT_LT(v, 200) << ini.substr(0, 53);
+    EXPECT_GE(t, 45) << ini.substr(0, 53);
+    EXPECT_LT(t, 50) << ini.substr(0, 53);
+    EXPECT_NE(ini.find("\n13 APN=work.example\n"), std::string::npos);
+    EXPECT_NE(ts_readfile(dir + "/connlog_work.txt").find("Connection established."),
+              std::string::npos)
+        << "the profile's own connection log";
+    EXPECT_EQ(ts_readfile(dir + "/servilog.txt").find("=1234"), std::string::npos)
+        << "PIN in the service log";
 }
 
 } // namespace
