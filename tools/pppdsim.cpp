@@ -6,7 +6,10 @@
 //   PPPDSIM_DIR     directory with the files below (required for anything but defaults)
 //   PPPDSIM_PIDDIR  directory of the pid file (default /var/run)
 // Files in PPPDSIM_DIR:
-//   outcomes  one outcome per start, first line taken and removed; empty means "ok"
+//   outcomes  one outcome per start, first line taken and removed; empty means "ok";
+//             "slowend N" connects and, once signalled, takes N seconds to end (as a real
+//             pppd does with LCP and its ip-down scripts); "deaf" connects and then
+//             ignores SIGHUP and SIGTERM
 //   args      written: the argument vector, one argument per line
 //   traffic   read while connected: "rx N SIZE" writes N UDP packets into ppp0
 //   status    written: "tx BYTES PACKETS" of the packets routed out of ppp0
@@ -339,6 +342,10 @@ int main(int argc, char** argv) {
             ps__sag("primary   DNS address 10.11.12.13");
             ps__sag("secondary DNS address 10.11.12.14");
         }
+        if (ausgang == "deaf") {
+            signal(SIGHUP, SIG_IGN);
+            signal(SIGTERM, SIG_IGN);
+        }
         if (ps__verbunden(tun, fd)) {
             ps__sag("Modem hangup");
             ps__sag("Connection terminated.");
@@ -349,6 +356,13 @@ int main(int argc, char** argv) {
             return 16;
         }
         ps__ende();
+        int langsam = 0;
+        if (sscanf(ausgang.c_str(), "slowend %d", &langsam) == 1 && langsam > 0) {
+            // Further signals while it ends change nothing, as with pppd.
+            signal(SIGHUP, SIG_IGN);
+            signal(SIGTERM, SIG_IGN);
+            sleep(static_cast<unsigned>(langsam));
+        }
     }
     unlink(pidpfad.c_str());
     close(tun);
