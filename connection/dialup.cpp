@@ -147,6 +147,19 @@ bool cn__signalerlaubt(long pid) {
     return gelesen && strcmp(name, "pppd\n") == 0;
 }
 
+// Whether a process lives (a zombie has ended); for a pppd that is not our child.
+bool cn__laeuft(long pid) {
+    char pfad[300];
+    snprintf(pfad, sizeof pfad, "%s/%ld/stat", sy_path(SY_PROC), pid);
+    FILE* f = fopen(pfad, "r");
+    if (!f) return false;
+    char z[512] = "";
+    bool gelesen = fgets(z, sizeof z, f) != nullptr;
+    fclose(f);
+    const char* k = gelesen ? strrchr(z, ')') : nullptr;
+    return k && k[1] == ' ' && k[2] != 'Z' && k[2] != 'X';
+}
+
 void cn__freigeben() {
     cn__kindbeenden();
     if (cn__fd >= 0) close(cn__fd);
@@ -169,10 +182,18 @@ void cn__trennen() {
         long pid = isdigit(static_cast<unsigned char>(zeile[0])) ? atol(zeile) : 0;
         if (pid > 0 && pid != cn__pid) {
             if (cn__signalerlaubt(pid)) {
+                long long t0 = cn__echtms();
                 kill(static_cast<pid_t>(pid), SIGHUP);
                 sy_sleepms(300);
                 kill(static_cast<pid_t>(pid), SIGTERM);
                 sy_sleepms(100);
+                // A pppd started elsewhere gets the same grace to end the link and run its
+                // scripts, so that a new dial does not find the port still locked. It is
+                // not ours to kill.
+                while (cn__laeuft(pid) && cn__echtms() - t0 < CN_ENDEFRIST)
+                    poll(nullptr, 0, 50);
+                if (cn__laeuft(pid))
+                    cn__slog("Linux disconnect: pppd %s%li has not ended.", "", pid);
             } else {
                 cn__slog("Linux disconnect: pid %s%li is no pppd, not signalled.", "", pid);
             }

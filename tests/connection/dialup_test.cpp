@@ -278,7 +278,7 @@ TEST_F(Dialup, ALinkAtStartIsAskedAgainAtEveryStart) {
 }
 
 // pppd gets its time to end the link and run its scripts; one that does not end is killed
-// after the grace, and neither is left behind.
+// after the grace, and neither is left behind. One that is not our child is waited for too.
 TEST_F(Dialup, ASlowPppdMayEndByItselfADeafOneIsKilledAfterTenSeconds) {
     struct fall {
         const char* ausgang;
@@ -306,6 +306,21 @@ TEST_F(Dialup, ASlowPppdMayEndByItselfADeafOneIsKilledAfterTenSeconds) {
         EXPECT_EQ(file_exists(pidfile.c_str()), f.getoetet) << f.ausgang;
         unlink(pidfile.c_str());
         nichtsuebrig(f.ausgang);
+    }
+
+    // A pppd started elsewhere, named by its pid file, gets the same time to end.
+    pppd.outcomes("slowend 3\n");
+    int fremd =
+        ts_spawn({TANDOR_BINARY_DIR "/tools/bin/pppd", sim.port, "connect", "chat \"\" atd*99#"});
+    ASSERT_TRUE(warte([&] { return file_exists((pppd.dir + "/ppp0.pid").c_str()); }, 10000));
+    cn_setconnectionname("ppp0");
+    long long t0 = sy_monotonicms();
+    EXPECT_EQ(cn_linuxconnect(22), 0);
+    EXPECT_GE(sy_monotonicms() - t0, 2800);
+    if (ts_waitpid(fremd, 0) == -1) {
+        ADD_FAILURE() << "returned before the other pppd had ended";
+        kill(fremd, SIGKILL);
+        ts_waitpid(fremd, 3000);
     }
 }
 
