@@ -250,6 +250,11 @@ TEST_F(Dialup, OnlyAStandbyOfTheMachineTurnsALineDropIntoARestOrAnEnd) {
         sy_setclock(SY_CLOCK_AUTO, time(nullptr));
         ASSERT_TRUE(cn_isactive()) << f.name;
         sy_sleepms(f.pausems);
+        // A pass that came late (a slow modem) while the link holds sets no mark.
+        if (f.pausems > 4000) {
+            EXPECT_TRUE(cn_isactive()) << f.name;
+            EXPECT_FALSE(cn_wastimegap()) << f.name;
+        }
         kill(cn_pppdpid(), SIGKILL);
         long rx, tx;
         ASSERT_TRUE(warte([&] { return !ts_ifcounters("ppp0", &rx, &tx); }, 3000)) << f.name;
