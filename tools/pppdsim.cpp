@@ -10,6 +10,7 @@
 //             "slowend N" connects and, once signalled, takes N seconds to end (as a real
 //             pppd does with LCP and its ip-down scripts); "deaf" connects and then
 //             ignores SIGHUP and SIGTERM
+//   ignored   written by "deaf": the number of the first signal it ignored
 //   args      written: the argument vector, one argument per line
 //   traffic   read while connected: "rx N SIZE" writes N UDP packets into ppp0
 //   status    written: "tx BYTES PACKETS" of the packets routed out of ppp0
@@ -35,9 +36,14 @@
 namespace {
 
 volatile sig_atomic_t ps__signal = 0;
+volatile sig_atomic_t ps__ueberhoert = 0; // a signal that "deaf" ignored
 
 void ps__fang(int s) {
     ps__signal = s;
+}
+
+void ps__taub(int s) {
+    ps__ueberhoert = s;
 }
 
 std::string ps__dir() {
@@ -192,8 +198,13 @@ void ps__verkehr(int tun) {
 // drops on a real line). True when the line hung up.
 bool ps__verbunden(int tun, int leitung) {
     long gesendet = 0, pakete = 0;
+    bool gemeldet = false;
     unsigned char buf[65536];
     while (!ps__signal) {
+        if (ps__ueberhoert && !gemeldet && !ps__dir().empty()) {
+            ps__schreib(ps__dir() + "/ignored", std::to_string(ps__ueberhoert) + "\n");
+            gemeldet = true;
+        }
         pollfd p[2] = {{tun, POLLIN, 0}, {leitung, 0, 0}};
         int r = poll(p, 2, 100);
         if (r > 0 && (p[1].revents & (POLLHUP | POLLERR | POLLNVAL))) return true;
@@ -343,8 +354,8 @@ int main(int argc, char** argv) {
             ps__sag("secondary DNS address 10.11.12.14");
         }
         if (ausgang == "deaf") {
-            signal(SIGHUP, SIG_IGN);
-            signal(SIGTERM, SIG_IGN);
+            signal(SIGHUP, ps__taub);
+            signal(SIGTERM, ps__taub);
         }
         if (ps__verbunden(tun, fd)) {
             ps__sag("Modem hangup");
