@@ -31,6 +31,10 @@ namespace {
 
 char cn__linuxconnectionname[100];
 std::atomic<time_t> cn__active{0};
+// The machine's standby time (sy_standbyms) when the link was last seen up: a standby is
+// told by this clock, which moves only while the machine sleeps, not by the gaps between
+// our own passes, which a slow modem or a busy machine widens as well.
+std::atomic<long long> cn__standbybasis{0};
 int cn__activeatstart = 99;
 
 // The pppd child and the pipe that carries its standard output and error.
@@ -46,8 +50,12 @@ int cn__inicounter = -1;
 int cn__errorcounter = 0;
 
 constexpr int CN_COUNTDOWN = 22;
-// Real-time grace for pppd to end after SIGHUP and after SIGTERM (20 ms steps).
-constexpr int CN_HUPSCHRITTE = 15, CN_TERMSCHRITTE = 150;
+// After SIGHUP pppd ends the link with LCP (up to about 6 s against a silent peer) and
+// then runs its ip-down scripts (resolv.conf); it gets this long before SIGKILL. SIGTERM
+// follows the SIGHUP after a moment, as pppd quits on it for good ("persist" or not).
+constexpr long CN_ENDEFRIST = 10000, CN_TERMNACH = 300;
+// More standby than this between two sightings of the link is a standby of the computer.
+constexpr long long CN_STANDBYMS = 4000;
 
 // The log writers with the line end each log uses (the connection log is read by the
 // chart, which expects CR LF).
@@ -82,29 +90,41 @@ void cn__status(const char* de, const char* en, const char* minide, const char* 
     ps_statustext(_de ? de : en, _de ? minide : minien);
 }
 
+long long cn__echtms() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
 // Waiting for a child process is about a real process, so it runs in real time steps
-// whatever clock the program uses.
-bool cn__reap(pid_t pid, int schritte) {
-    for (int i = 0;; i++) {
+// whatever clock the program uses. True when the child has ended (and is reaped) before
+// the real monotonic time bis.
+bool cn__reap(pid_t pid, long long bis) {
+    for (;;) {
         int st;
         pid_t r = waitpid(pid, &st, WNOHANG);
         if (r == pid || (r < 0 && errno == ECHILD)) return true;
-        if (i >= schritte) return false;
-        poll(nullptr, 0, 20);
+        long long rest = bis - cn__echtms();
+        if (rest <= 0) return false;
+        poll(nullptr, 0, rest < 20 ? static_cast<int>(rest) : 20);
     }
 }
 
-// Ends our pppd child: SIGHUP (pppd hangs up cleanly), then SIGTERM, then SIGKILL, and
-// always reaps it, so no pppd and no zombie stays behind.
+// Ends our pppd child: SIGHUP (pppd hangs up cleanly), SIGTERM a moment later, and
+// SIGKILL only when it has not ended within the grace; it is always reaped, so no pppd
+// and no zombie stays behind. The caller holds no GTK lock (the main thread or program
+// end), so the window and the menu answer meanwhile; a program end asked for during the
+// wait is held up by the grace at most.
 void cn__kindbeenden() {
     if (cn__pid <= 0) return;
     pid_t pid = cn__pid;
     cn__pid = -1;
     if (cn__reap(pid, 0)) return;
+    long long t0 = cn__echtms();
     kill(pid, SIGHUP);
-    if (cn__reap(pid, CN_HUPSCHRITTE)) return;
+    if (cn__reap(pid, t0 + CN_TERMNACH)) return;
     kill(pid, SIGTERM);
-    if (cn__reap(pid, CN_TERMSCHRITTE)) return;
+    if (cn__reap(pid, t0 + CN_ENDEFRIST)) return;
     cn__slog("Linux connect: pppd did not end, killing pid %s%li.", "", pid);
     kill(pid, SIGKILL);
     int st;
@@ -125,6 +145,19 @@ bool cn__signalerlaubt(long pid) {
     bool gelesen = fgets(name, sizeof name, f) != nullptr;
     fclose(f);
     return gelesen && strcmp(name, "pppd\n") == 0;
+}
+
+// Whether a process lives (a zombie has ended); for a pppd that is not our child.
+bool cn__laeuft(long pid) {
+    char pfad[300];
+    snprintf(pfad, sizeof pfad, "%s/%ld/stat", sy_path(SY_PROC), pid);
+    FILE* f = fopen(pfad, "r");
+    if (!f) return false;
+    char z[512] = "";
+    bool gelesen = fgets(z, sizeof z, f) != nullptr;
+    fclose(f);
+    const char* k = gelesen ? strrchr(z, ')') : nullptr;
+    return k && k[1] == ' ' && k[2] != 'Z' && k[2] != 'X';
 }
 
 void cn__freigeben() {
@@ -149,10 +182,18 @@ void cn__trennen() {
         long pid = isdigit(static_cast<unsigned char>(zeile[0])) ? atol(zeile) : 0;
         if (pid > 0 && pid != cn__pid) {
             if (cn__signalerlaubt(pid)) {
+                long long t0 = cn__echtms();
                 kill(static_cast<pid_t>(pid), SIGHUP);
                 sy_sleepms(300);
                 kill(static_cast<pid_t>(pid), SIGTERM);
                 sy_sleepms(100);
+                // A pppd started elsewhere gets the same grace to end the link and run its
+                // scripts, so that a new dial does not find the port still locked. It is
+                // not ours to kill.
+                while (cn__laeuft(pid) && cn__echtms() - t0 < CN_ENDEFRIST)
+                    poll(nullptr, 0, 50);
+                if (cn__laeuft(pid))
+                    cn__slog("Linux disconnect: pppd %s%li has not ended.", "", pid);
             } else {
                 cn__slog("Linux disconnect: pid %s%li is no pppd, not signalled.", "", pid);
             }
@@ -340,7 +381,11 @@ int cn_fehlerregel(const char* zeile) {
     return 0;
 }
 
-void cn_ini() {}
+// Run at every start of the main thread: whether a link is up is asked afresh after every
+// rest, not only once per process.
+void cn_ini() {
+    cn__activeatstart = 99;
+}
 
 const char* cn_connectionname() {
     return cn__linuxconnectionname;
@@ -572,6 +617,7 @@ void cn_start() {
         return;
     }
     cn__errorcounter = 0;
+    cn__standbybasis = sy_standbyms();
     cn__active = sy_time();
     {
         // What the road to this link waited by design (sleeps at full length, reads while
@@ -708,20 +754,27 @@ bool cn_isactive() {
 bool cn_wasactiveatstart() {
     if (cn__activeatstart == 99) {
         cn__activeatstart = cn_isactive() ? 1 : 0;
-        if (cn__activeatstart) cn__active = sy_time();
+        if (cn__activeatstart) {
+            cn__standbybasis = sy_standbyms();
+            cn__active = sy_time();
+        }
     }
     return cn__activeatstart == 1;
 }
 
+// A gap is standby time of the machine since the link was last seen up. Wall-clock
+// jumps and slow passes of our own are none: only the standby clock counts.
 bool cn_timegap(time_t tim) {
     time_t a = cn__active;
     if (a == 1) return true;
     if (a == 0) return false;
     if (tim == 0) tim = sy_time();
-    if (tim - a > 4 || a - tim > 4) {
+    long long schlaf = sy_standbyms();
+    if (schlaf - cn__standbybasis > CN_STANDBYMS) {
         cn__active = 1;
         return true;
     }
+    cn__standbybasis = schlaf;
     cn__active = tim;
     return false;
 }

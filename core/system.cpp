@@ -25,7 +25,8 @@ std::atomic<const char*> sy__paths[SY_PATHCOUNT];
 std::mutex sy__clockmutex;
 std::condition_variable sy__clockcv;
 std::atomic<int> sy__mode{SY_CLOCK_REAL};
-long long sy__virtualms = 0; // virtual wall time in ms, guarded by sy__clockmutex
+long long sy__virtualms = 0; // virtual monotonic time in ms, guarded by sy__clockmutex
+long long sy__standbyms = 0; // virtual time slept in standby; the wall time is the sum
 int sy__sleepers = 0;        // threads blocked in a manual-clock sleep, same guard
 
 long long sy__realmonotonicms() {
@@ -59,6 +60,7 @@ void sy_setclock(sy_clock_t mode, time_t start) {
     std::lock_guard<std::mutex> g(sy__clockmutex);
     sy__mode = mode;
     sy__virtualms = (long long)start * 1000;
+    sy__standbyms = 0;
     sy__htimebase = -1;
     sy__clockcv.notify_all();
 }
@@ -70,10 +72,16 @@ void sy_advance(long ms) {
     sy__clockcv.notify_all();
 }
 
+void sy_standby(long ms) {
+    if (ms < 0) return;
+    std::lock_guard<std::mutex> g(sy__clockmutex);
+    sy__standbyms += ms;
+}
+
 time_t sy_time() {
     if (sy__mode == SY_CLOCK_REAL) return time(nullptr);
     std::lock_guard<std::mutex> g(sy__clockmutex);
-    return (time_t)(sy__virtualms / 1000);
+    return (time_t)((sy__virtualms + sy__standbyms) / 1000);
 }
 
 void sy_localtime(struct tm* t) {
@@ -91,6 +99,22 @@ long long sy_monotonicms() {
     if (sy__mode == SY_CLOCK_REAL) return sy__realmonotonicms();
     std::lock_guard<std::mutex> g(sy__clockmutex);
     return sy__virtualms;
+}
+
+long long sy_standbyms() {
+    if (sy__mode != SY_CLOCK_REAL) {
+        std::lock_guard<std::mutex> g(sy__clockmutex);
+        return sy__standbyms;
+    }
+    // Read the boot clock between two monotonic reads so that the three are one moment
+    // to within the time of the calls.
+    timespec m1, b, m2;
+    if (clock_gettime(CLOCK_MONOTONIC, &m1) != 0 || clock_gettime(CLOCK_BOOTTIME, &b) != 0 ||
+        clock_gettime(CLOCK_MONOTONIC, &m2) != 0)
+        return 0;
+    auto ns = [](const timespec& t) { return (long long)t.tv_sec * 1000000000LL + t.tv_nsec; };
+    long long d = ns(b) - (ns(m1) + (ns(m2) - ns(m1)) / 2);
+    return d > 0 ? d / 1000000 : 0;
 }
 
 void sy_sleepms(long ms) {

@@ -30,6 +30,9 @@ enum sy_clock_t { SY_CLOCK_REAL, SY_CLOCK_AUTO, SY_CLOCK_MANUAL };
 void sy_setclock(sy_clock_t mode, time_t start = 0);
 // Test code: advance the virtual time by ms milliseconds and wake the sleepers due.
 void sy_advance(long ms);
+// Test code: the machine sleeps (standby) for ms milliseconds on the virtual clock: the
+// wall time and the boot clock move on, the monotonic clock and every sleep stand still.
+void sy_standby(long ms);
 
 // Test code: waits (in real time, at most realms) until n threads sleep on the manual
 // clock; true when they do.
@@ -39,8 +42,11 @@ bool sy_waitsleepers(int n, long realms);
 time_t sy_time();
 // Local broken-down wall time (thread-safe).
 void sy_localtime(struct tm* t);
-// Monotonic milliseconds (for measuring waits).
+// Monotonic milliseconds (for measuring waits); they stand still while the machine sleeps.
 long long sy_monotonicms();
+// Milliseconds the machine has spent in standby since it booted: CLOCK_BOOTTIME minus
+// CLOCK_MONOTONIC, which grows only while the machine sleeps.
+long long sy_standbyms();
 // Sleeps ms milliseconds on the program's clock.
 void sy_sleepms(long ms);
 

@@ -6,7 +6,11 @@
 //   PPPDSIM_DIR     directory with the files below (required for anything but defaults)
 //   PPPDSIM_PIDDIR  directory of the pid file (default /var/run)
 // Files in PPPDSIM_DIR:
-//   outcomes  one outcome per start, first line taken and removed; empty means "ok"
+//   outcomes  one outcome per start, first line taken and removed; empty means "ok";
+//             "slowend N" connects and, once signalled, takes N seconds to end (as a real
+//             pppd does with LCP and its ip-down scripts); "deaf" connects and then
+//             ignores SIGHUP and SIGTERM
+//   ignored   written by "deaf": the number of the first signal it ignored
 //   args      written: the argument vector, one argument per line
 //   traffic   read while connected: "rx N SIZE" writes N UDP packets into ppp0
 //   status    written: "tx BYTES PACKETS" of the packets routed out of ppp0
@@ -32,9 +36,14 @@
 namespace {
 
 volatile sig_atomic_t ps__signal = 0;
+volatile sig_atomic_t ps__ueberhoert = 0; // a signal that "deaf" ignored
 
 void ps__fang(int s) {
     ps__signal = s;
+}
+
+void ps__taub(int s) {
+    ps__ueberhoert = s;
 }
 
 std::string ps__dir() {
@@ -189,8 +198,13 @@ void ps__verkehr(int tun) {
 // drops on a real line). True when the line hung up.
 bool ps__verbunden(int tun, int leitung) {
     long gesendet = 0, pakete = 0;
+    bool gemeldet = false;
     unsigned char buf[65536];
     while (!ps__signal) {
+        if (ps__ueberhoert && !gemeldet && !ps__dir().empty()) {
+            ps__schreib(ps__dir() + "/ignored", std::to_string(ps__ueberhoert) + "\n");
+            gemeldet = true;
+        }
         pollfd p[2] = {{tun, POLLIN, 0}, {leitung, 0, 0}};
         int r = poll(p, 2, 100);
         if (r > 0 && (p[1].revents & (POLLHUP | POLLERR | POLLNVAL))) return true;
@@ -339,6 +353,10 @@ int main(int argc, char** argv) {
             ps__sag("primary   DNS address 10.11.12.13");
             ps__sag("secondary DNS address 10.11.12.14");
         }
+        if (ausgang == "deaf") {
+            signal(SIGHUP, ps__taub);
+            signal(SIGTERM, ps__taub);
+        }
         if (ps__verbunden(tun, fd)) {
             ps__sag("Modem hangup");
             ps__sag("Connection terminated.");
@@ -349,6 +367,13 @@ int main(int argc, char** argv) {
             return 16;
         }
         ps__ende();
+        int langsam = 0;
+        if (sscanf(ausgang.c_str(), "slowend %d", &langsam) == 1 && langsam > 0) {
+            // Further signals while it ends change nothing, as with pppd.
+            signal(SIGHUP, SIG_IGN);
+            signal(SIGTERM, SIG_IGN);
+            sleep(static_cast<unsigned>(langsam));
+        }
     }
     unlink(pidpfad.c_str());
     close(tun);

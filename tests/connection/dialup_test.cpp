@@ -224,6 +224,111 @@ TEST_F(Dialup, PppdKilledFromOutsideIsNoticedAndReaped) {
     nichtsuebrig("killed");
 }
 
+// A line that drops is no standby, however long the last pass lies back; only time the
+// machine spent asleep (the boot clock running ahead of the monotonic one) is. Each row:
+// a link, a pause on the program's clock, pppd killed, a standby of the machine, cn_stop(0).
+TEST_F(Dialup, OnlyAStandbyOfTheMachineTurnsALineDropIntoARestOrAnEnd) {
+    struct fall {
+        const char* name;
+        long pausems, standbyms;
+        bool endstandby, ruhe, ende;
+    } const faelle[] = {
+        {"drop after a cycle", 1800, 0, false, false, false},
+        {"drop after a slow pass", 6000, 0, true, false, false},
+        {"short standby", 0, 3000, false, false, false},
+        {"standby", 1800, 60000, false, true, true},
+        {"standby, end at standby", 0, 60000, true, false, true},
+    };
+    for (const auto& f : faelle) {
+        sy_setclock(SY_CLOCK_REAL);
+        programmende_gewuenscht = false;
+        ruhestatus = 0;
+        inidat.endstandby = f.endstandby;
+        cn_start();
+        ASSERT_STREQ(cn_connectionname(), "ppp0") << f.name;
+        // From here on the program's clock is virtual; the link is seen up once on it.
+        sy_setclock(SY_CLOCK_AUTO, time(nullptr));
+        ASSERT_TRUE(cn_isactive()) << f.name;
+        sy_sleepms(f.pausems);
+        // A pass that came late (a slow modem) while the link holds sets no mark.
+        if (f.pausems > 4000) {
+            EXPECT_TRUE(cn_isactive()) << f.name;
+            EXPECT_FALSE(cn_wastimegap()) << f.name;
+        }
+        kill(cn_pppdpid(), SIGKILL);
+        long rx, tx;
+        ASSERT_TRUE(warte([&] { return !ts_ifcounters("ppp0", &rx, &tx); }, 3000)) << f.name;
+        sy_standby(f.standbyms);
+        cn_stop(0);
+        EXPECT_EQ(ruhestatus.load(), f.ruhe ? 1 : 0) << f.name;
+        EXPECT_EQ(programmende_gewuenscht.load(), f.ende) << f.name;
+        EXPECT_FALSE(cn_wastimegap()) << f.name << ": the mark outlived the connection";
+        nichtsuebrig(f.name);
+    }
+}
+
+// Whether a link was up at the start is asked again at every start of the main thread.
+TEST_F(Dialup, ALinkAtStartIsAskedAgainAtEveryStart) {
+    cn_ini();
+    EXPECT_FALSE(cn_wasactiveatstart());
+    cn_start();
+    ASSERT_TRUE(cn_isactive());
+    EXPECT_FALSE(cn_wasactiveatstart()) << "the answer changed within one start";
+    cn_ini();
+    EXPECT_TRUE(cn_wasactiveatstart());
+    cn_linuxconnect(22);
+    cn_ini();
+    EXPECT_FALSE(cn_wasactiveatstart());
+    nichtsuebrig("restart");
+}
+
+// pppd gets its time to end the link and run its scripts; one that does not end is killed
+// after the grace, and neither is left behind. One that is not our child is waited for too.
+TEST_F(Dialup, ASlowPppdMayEndByItselfADeafOneIsKilledAfterTenSeconds) {
+    struct fall {
+        const char* ausgang;
+        long minms, maxms;
+        bool getoetet;
+    } const faelle[] = {
+        {"slowend 5", 4800, 8000, false},
+        {"deaf", 9800, 12000, true},
+    };
+    for (const auto& f : faelle) {
+        pppd.outcomes(std::string(f.ausgang) + "\n");
+        ASSERT_EQ(cn_linuxconnect(21), CN_OK) << f.ausgang;
+        std::string pidfile = pppd.dir + "/ppp0.pid";
+        ASSERT_TRUE(file_exists(pidfile.c_str())) << f.ausgang;
+        size_t marke = ts_readfile("servilog.txt").size();
+        long long t0 = sy_monotonicms();
+        EXPECT_EQ(cn_linuxconnect(22), 0);
+        long long dauer = sy_monotonicms() - t0;
+        EXPECT_GE(dauer, f.minms) << f.ausgang;
+        EXPECT_LT(dauer, f.maxms) << f.ausgang;
+        bool getoetet = ts_readfile("servilog.txt").find("pppd did not end, killing pid", marke) !=
+                        std::string::npos;
+        EXPECT_EQ(getoetet, f.getoetet) << f.ausgang;
+        // Only a pppd that ended in order removed its pid file.
+        EXPECT_EQ(file_exists(pidfile.c_str()), f.getoetet) << f.ausgang;
+        unlink(pidfile.c_str());
+        nichtsuebrig(f.ausgang);
+    }
+
+    // A pppd started elsewhere, named by its pid file, gets the same time to end.
+    pppd.outcomes("slowend 3\n");
+    int fremd =
+        ts_spawn({TANDOR_BINARY_DIR "/tools/bin/pppd", sim.port, "connect", "chat \"\" atd*99#"});
+    ASSERT_TRUE(warte([&] { return file_exists((pppd.dir + "/ppp0.pid").c_str()); }, 10000));
+    cn_setconnectionname("ppp0");
+    long long t0 = sy_monotonicms();
+    EXPECT_EQ(cn_linuxconnect(22), 0);
+    EXPECT_GE(sy_monotonicms() - t0, 2800);
+    if (ts_waitpid(fremd, 0) == -1) {
+        ADD_FAILURE() << "returned before the other pppd had ended";
+        kill(fremd, SIGKILL);
+        ts_waitpid(fremd, 3000);
+    }
+}
+
 TEST_F(Dialup, UserDisconnectEndsTheLinkAndWritesTheSummary) {
     cn_start();
     ASSERT_TRUE(cn_isactive());

@@ -76,3 +76,37 @@ TEST(WaitTally, CountsEveryRequestedSleepOfTheCallingThreadOnly) {
     EXPECT_EQ(wz_schlafsumme() - s0, 2050);
     sy_setclock(SY_CLOCK_REAL);
 }
+
+// A standby moves the wall time and the standby clock, but neither the monotonic time nor
+// the time base, and wakes no sleeper; the real standby clock never runs backwards.
+TEST(SystemClock, StandbyMovesOnlyTheWallAndTheStandbyClock) {
+    sy_setclock(SY_CLOCK_MANUAL, 1000);
+    EXPECT_EQ(sy_standbyms(), 0);
+    long h0 = ti_htime();
+    long long m0 = sy_monotonicms();
+    std::atomic<bool> wach{false};
+    std::thread t([&] {
+        sy_sleepms(5000);
+        wach = true;
+    });
+    ASSERT_TRUE(sy_waitsleepers(1, 5000));
+    sy_standby(60000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(wach);
+    EXPECT_EQ(sy_time(), 1060);
+    EXPECT_EQ(sy_standbyms(), 60000);
+    EXPECT_EQ(sy_monotonicms(), m0);
+    EXPECT_EQ(ti_htime(), h0);
+    sy_advance(5000);
+    t.join();
+    EXPECT_EQ(sy_time(), 1065);
+    // A new virtual clock starts without standby.
+    sy_setclock(SY_CLOCK_AUTO, 1000);
+    EXPECT_EQ(sy_standbyms(), 0);
+
+    sy_setclock(SY_CLOCK_REAL);
+    long long a = sy_standbyms();
+    EXPECT_GE(a, 0);
+    sy_sleepms(50);
+    EXPECT_GE(sy_standbyms() + 1, a);
+}

@@ -4,16 +4,22 @@
 // restart's waits end is initialised afresh (PIN once, APN) and the program is permitted to
 // connect again; a modem that stays away ends the program in order with its counters kept.
 // A modem that answers with garbage or not at all for a while neither crashes nor hangs it.
+// A link that drops (pppd killed) is dialled again at once: no rest, no end, also when the
+// configuration ends the program at a standby of the computer.
+#include "core/system.h"
 #include "modem/modemsimulator.h"
 #include "tandorrun.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -134,6 +140,119 @@ TEST_F(OutageRun, GarbageAndSilenceNeitherCrashNorHangTheProgram) {
     sigterm();
     EXPECT_EQ(ts_count(servilog(), "tandor terminated."), 1);
     zaehlerbehalten();
+}
+
+// The pid of a child of parent named pppd, -1 when there is none.
+int pppdkind(int parent) {
+    DIR* d = opendir("/proc");
+    int gefunden = -1;
+    while (dirent* e = d ? readdir(d) : nullptr) {
+        if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
+        std::string st = ts_readfile(std::string("/proc/") + e->d_name + "/stat");
+        size_t k = st.rfind(')');
+        char zustand;
+        int ppid = 0;
+        if (k != std::string::npos && st.find("(pppd)") != std::string::npos &&
+            sscanf(st.c_str() + k + 1, " %c %d", &zustand, &ppid) == 2 && ppid == parent &&
+            zustand != 'Z')
+            gefunden = atoi(e->d_name);
+    }
+    if (d) closedir(d);
+    return gefunden;
+}
+
+struct LineDropRun : TandorRun {};
+
+// The line drops while connected (the stand-in pppd is killed, ppp0 vanishes): the program
+// notices it, dials again in the same start-up (PIN once, no rest) and runs on, whether or
+// not it is to end at a standby of the computer.
+TEST_F(LineDropRun, ADroppedLineIsRedialledWithoutARestAlsoWithEndAtStandby) {
+    for (const char* ende : {"", "END=Z\n"}) {
+        SCOPED_TRACE(ende[0] ? ende : "no END");
+        ts_modemsim modem;
+        ASSERT_TRUE(modem.start({"--type", "3", "--pin", "1234", "--signal", "15"}));
+        std::string ctl = dir + "/pppd";
+        mkdir(ctl.c_str(), 0755);
+        unlink((dir + "/servilog.txt").c_str());
+        ts_writefile(dir + "/tandor.ini", std::string(KOPF) +
+                                              "MOD=PIJ\nLAN=English\nCOM=/dev/ttyUSB0;NONE\n"
+                                              "CONA=SE\nCON=\nPIN=1234\nAPN=internet.t-mobile\n" +
+                                              ende);
+        pid = ts_spawn(ts_netzstart(dir, modem.port, ctl, 5), dir + "/stdout.txt");
+        ASSERT_TRUE(wartelog("Connection established.", 1, 90000)) << protokolle();
+        int pppd = pppdkind(pid);
+        ASSERT_GT(pppd, 0) << protokolle();
+        kill(pppd, SIGKILL);
+
+        ASSERT_TRUE(wartelog("Connection established.", 2, 60000)) << protokolle();
+        std::string log = servilog();
+        EXPECT_NE(log.find("Connection was terminated by extern."), std::string::npos) << log;
+        EXPECT_EQ(ts_count(log, "tandor paused. Standby."), 0) << log;
+        EXPECT_EQ(ts_count(log, "tandor terminated."), 0) << log;
+        EXPECT_EQ(ts_count(log, "Permitted to connect."), 1) << "started afresh\n" << log;
+        EXPECT_EQ(ts_count(modem.transcript(), "AT+CPIN=1234"), 1) << modem.transcript();
+        EXPECT_EQ(ts_waitpid(pid, 0), -1) << "the program ended";
+        EXPECT_GT(pppdkind(pid), 0) << "no pppd for the new link";
+
+        kill(pid, SIGTERM);
+        endetsauber(30000);
+        if (HasFatalFailure()) return;
+        EXPECT_EQ(ts_count(servilog(), "tandor terminated."), 1);
+    }
+}
+
+// The user disconnects from the menu while pppd does not end on its signals: the window
+// still answers during the wait, pppd is killed after its grace, and a program end asked
+// for meanwhile is held up no longer than that.
+TEST_F(LineDropRun, APppdThatDoesNotEndIsKilledAfterItsGraceWhileTheWindowAnswers) {
+    ts_modemsim modem;
+    ASSERT_TRUE(modem.start({"--type", "3", "--nopin", "--signal", "15"}));
+    std::string ctl = dir + "/pppd";
+    mkdir(ctl.c_str(), 0755);
+    ts_writefile(ctl + "/outcomes", "deaf\n");
+    ts_writefile(dir + "/tandor.ini", std::string(KOPF) +
+                                          "MOD=PIJ\nLAN=English\nCOM=/dev/ttyUSB0;NONE\n"
+                                          "CONA=SE\nCON=\nAPN=internet.t-mobile\n");
+    pid = ts_spawn(ts_netzstart(dir, modem.port, ctl, 6), dir + "/stdout.txt");
+    ASSERT_TRUE(wartelog("Connection established.", 1, 90000)) << protokolle();
+    int pppd = pppdkind(pid);
+    ASSERT_GT(pppd, 0) << protokolle();
+    sleep(3);
+
+    // The menu of the main window, from below: Exit, Configuration, Mini window, Mute,
+    // Reconnect, Disconnect.
+    std::string fenster = "xdotool search --onlyvisible --pid " + std::to_string(pid) +
+                          " --name '^tandor' 2>/dev/null | head -1";
+    std::string w = ts_output(fenster);
+    ASSERT_FALSE(w.empty()) << "no main window";
+    w.pop_back();
+    ASSERT_EQ(system(("xdotool mousemove --window " + w + " 80 20 click 3").c_str()), 0);
+    usleep(700000);
+    ASSERT_EQ(system("xdotool key Up Up Up Up Up Up Return"), 0);
+    ASSERT_TRUE(ts_waitfor(ctl + "/ignored", "1", 15000)) << protokolle();
+    long long t0 = sy_monotonicms();
+
+    // While the program waits for pppd, closing the window asks whether to end.
+    std::string frage =
+        "xdotool search --pid " + std::to_string(pid) + " --name 'tandor   End' >/dev/null 2>&1";
+    system(("wmctrl -i -c " + w).c_str());
+    bool gefragt = false;
+    for (int i = 0; i < 30 && !gefragt; i++) {
+        usleep(100000);
+        gefragt = system(frage.c_str()) == 0;
+    }
+    EXPECT_TRUE(gefragt) << "the window did not answer during the wait";
+    EXPECT_EQ(kill(pppd, 0), 0) << "pppd already gone: the test did not see the wait";
+
+    // An end asked for now comes after the grace; pppd does not outlive the program.
+    kill(pid, SIGTERM);
+    endetsauber(30000);
+    EXPECT_GE(sy_monotonicms() - t0, 9000) << "pppd not given its time";
+    EXPECT_NE(servilog().find("pppd did not end, killing pid " + std::to_string(pppd)),
+              std::string::npos)
+        << servilog();
+    EXPECT_NE(kill(pppd, 0), 0) << "pppd outlived the program";
+    EXPECT_NE(connlog().find("Connection interrupted by user."), std::string::npos) << connlog();
 }
 
 } // namespace
