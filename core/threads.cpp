@@ -144,8 +144,8 @@ th_reg th_register(const char* threadname) {
     // Threads other than the process's first carry their name, so top -H and /proc show
     // which one spends the time; the first keeps the program's name.
     if (gettid() != getpid()) {
-        char kurz[16];
-        snprintf(kurz, sizeof kurz, "%s", name);
+        char kurz[16]; // the kernel keeps 15 characters of a thread name
+        strMcpy(kurz, name);
         pthread_setname_np(pthread_self(), kurz);
     }
     if (!th__running) {
