@@ -356,7 +356,11 @@ bool mt__zyklus() {
         mt__endp("ENDPmain50.");
         if (programmende(false)) return false;
     }
-    th_msleepexit(1800 + (MODUS('X') ? 8000 : 0));
+    // A request from the menu, a signal or a remote command ends the pause at once and is
+    // taken at the check point right after it, not a whole cycle later.
+    bool geweckt = ps_pause(1800 + (MODUS('X') ? 8000 : 0));
+    th_msleepexit(0); // parks here when the program terminates
+    if (geweckt && programmende(false)) return false;
     return true;
 }
 

@@ -142,7 +142,9 @@ TEST(Instance, OnlyTheCopyThatTookAFlagReleasesIt) {
     for (int f : {FUNKTION_PROFILE, FUNKTION_CONTROL, FUNKTION_CONFIG, 0}) {
         SCOPED_TRACE(f);
         inidat.funktion = f;
-        if (f == FUNKTION_CONFIG) EXPECT_FALSE(ia_startcheck()); // "Still running."
+        if (f == FUNKTION_CONFIG) {
+            EXPECT_FALSE(ia_startcheck()); // "Still running."
+        }
         EXPECT_EXIT(programmende(true), ::testing::ExitedWithCode(0), "");
         EXPECT_EQ(besitzer(aktivsignal), laufend);
         EXPECT_EQ(besitzer(konfigaktivsignal), konfig);
