@@ -128,34 +128,4 @@ TEST(Instance, ACopyThatGivesUpLeavesTheRunningCopysFlag) {
     sy_setclock(SY_CLOCK_REAL);
 }
 
-TEST(Instance, OnlyTheCopyThatTookAFlagReleasesIt) {
-    // Copies that never took the flag in a start check: a profile switch, the control
-    // program, a second configuration program.
-    ASSERT_FALSE(ts_workdir().empty());
-    es_grundzustand(0x7B000000ul);
-    ia_freigeben();
-    sy_setclock(SY_CLOCK_AUTO, 1700000000);
-    pid_t laufend = laufendekopie(aktivsignal);
-    pid_t konfig = laufendekopie(konfigaktivsignal);
-    ASSERT_GT(laufend, 0);
-    ASSERT_GT(konfig, 0);
-    for (int f : {FUNKTION_PROFILE, FUNKTION_CONTROL, FUNKTION_CONFIG, 0}) {
-        SCOPED_TRACE(f);
-        inidat.funktion = f;
-        if (f == FUNKTION_CONFIG) {
-            EXPECT_FALSE(ia_startcheck()); // "Still running."
-        }
-        EXPECT_EXIT(programmende(true), ::testing::ExitedWithCode(0), "");
-        EXPECT_EQ(besitzer(aktivsignal), laufend);
-        EXPECT_EQ(besitzer(konfigaktivsignal), konfig);
-    }
-    kill(laufend, SIGKILL);
-    kill(konfig, SIGKILL);
-    waitpid(laufend, nullptr, 0);
-    waitpid(konfig, nullptr, 0);
-    fl_clear(aktivsignal);
-    fl_clear(konfigaktivsignal);
-    sy_setclock(SY_CLOCK_REAL);
-}
-
 } // namespace

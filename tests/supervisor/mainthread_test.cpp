@@ -140,20 +140,6 @@ TEST_F(MainThread, OptionManualSelectionIsJudgedByTheSelectionsOwnAnswer) {
     }
 }
 
-TEST_F(MainThread, OptionManualSelectionIsSkippedWhenTheNetworkIsAlreadySelected) {
-    ts_ptymodem modem;
-    modem.antwort = [](const std::string& b) -> std::string {
-        if (b == "AT+COPS?") return "\r\n+COPS: 1,0,\"Vodafone.de\",2\r\n\r\nOK\r\n";
-        return "\r\nERROR\r\n";
-    };
-    ASSERT_TRUE(modem.start());
-    ASSERT_TRUE(cm_open(modem.name, false));
-    geraet = 1;
-    strMcpy(inidat.net, "Vodafone.de");
-    EXPECT_TRUE(mt_netzwahl());
-    EXPECT_EQ(modem.anzahl("AT+COPS=1,0,\"Vodafone.de\""), 0);
-}
-
 long ms_seit(std::chrono::steady_clock::time_point t0) {
     return (long)std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now() - t0)
