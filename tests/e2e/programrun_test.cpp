@@ -85,7 +85,7 @@ TEST_F(ProgramRun, StartsInItsDirectoryAndEndsInOrderOnSigterm) {
     }
     printf("SIGTERM to the end of the program: %ld ms\n", ms);
     EXPECT_GE(ms, 0);
-    EXPECT_LT(ms, 700);
+    EXPECT_LT(ms, 1000); // about 150 ms; 1.5 s and more when only the next cycle sees it
     int status = ts_waitpid(p.pid, 30000);
     ASSERT_NE(status, -1) << "tandor did not end";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
