@@ -78,8 +78,9 @@ bool fl__cas(int id, const unsigned short alt[2], const unsigned short neu[2]) {
     return semop(id, ops, n) == 0;
 }
 
-// Stores this process's pid; with held, also reports whether a living owner had it.
-bool fl__store(unsigned long key, bool* held) {
+// Stores this process's pid; with held, also reports whether a living owner had it. With
+// nurfrei a flag held by any living process (this one included) is left as it is.
+bool fl__store(unsigned long key, bool* held, bool nurfrei = false) {
     unsigned short neu[2];
     fl__encode((long)getpid(), neu);
     for (int i = 0; i < fl__VERSUCHE; i++) {
@@ -98,6 +99,10 @@ bool fl__store(unsigned long key, bool* held) {
         // another user keeps its flag.
         long besitzer = fl__decode(alt);
         if (besitzer != getpid() && fl__alive(besitzer) && fl__otheruser(besitzer)) {
+            if (held) *held = true;
+            return false;
+        }
+        if (nurfrei && fl__alive(besitzer)) {
             if (held) *held = true;
             return false;
         }
@@ -120,6 +125,11 @@ bool fl_queryset(unsigned long key) {
     bool held = false;
     fl__store(key, &held);
     return held;
+}
+
+bool fl_take(unsigned long key) {
+    bool held = false;
+    return fl__store(key, &held, true) && !held;
 }
 
 void fl_clear(unsigned long key) {

@@ -9,5 +9,8 @@ bool fl_query(unsigned long key);
 // query's result (true when a living owner, this process included, held it before). A
 // flag held by a living process of another user is not taken over (and fl_set fails).
 bool fl_queryset(unsigned long key);
+// Atomically between processes: takes the flag for this process only when no living
+// process holds it (this one included); true when taken. A held flag keeps its owner.
+bool fl_take(unsigned long key);
 // The flag is held by a living process of another user.
 bool fl_foreign(unsigned long key);

@@ -1,5 +1,9 @@
 #include "core/programstate.h"
 
+#include "core/system.h"
+#include "core/threads.h"
+
+#include <algorithm>
 #include <cstring>
 
 inidat_t inidat;
@@ -106,9 +110,33 @@ struct ps__init {
 } ps__initonce;
 } // namespace
 
+namespace {
+// A wake asked for and not yet seen by the pause. Lock-free, hence usable in a handler.
+std::atomic<bool> ps__geweckt{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+// The pause looks for a wake this often. A sleeping thread that wakes every 50 ms costs a
+// few microseconds each time; a request waits at most this long.
+constexpr long ps__WECKSCHRITT = 50;
+} // namespace
+
+void ps_wecken() {
+    ps__geweckt.store(true);
+}
+
+bool ps_pause(long ms) {
+    while (ms > 0 && !th_queryterminate()) {
+        if (ps__geweckt.exchange(false)) return true;
+        long schritt = std::min(ms, ps__WECKSCHRITT);
+        sy_sleepms(schritt);
+        ms -= schritt;
+    }
+    return !th_queryterminate() && ps__geweckt.exchange(false);
+}
+
 void ps_endeanfordern() {
     programmende_endgueltig = true;
     programmende_gewuenscht = true;
+    ps_wecken();
 }
 
 void ps_unterbrechen(int modus) {
@@ -120,4 +148,5 @@ void ps_unterbrechen(int modus) {
     while ((alt < 1 || alt > 5 || staerke[alt] < staerke[modus]) &&
            !unterbrechung_gewuenscht.compare_exchange_weak(alt, modus)) {
     }
+    ps_wecken();
 }

@@ -189,8 +189,18 @@ void ps_windowshow(int form);
 // Resets the record to the values a program start has before reading the ini file.
 void ps_resetinidat();
 
-// Asks for the program end (not a rest). Only atomic stores: safe in a signal handler.
+// Wakes the main loop from the pause between two cycles, so that a request just set is
+// taken at once instead of after the pause. Any requester may call it; only an atomic
+// store, so safe in a signal handler.
+void ps_wecken();
+// The main loop's pause: sleeps ms on the program's clock in short steps and returns true
+// as soon as it is woken (a wake since the last pause counts too); false when the time ran
+// out or the program terminates.
+bool ps_pause(long ms);
+
+// Asks for the program end (not a rest) and wakes the main loop. Only atomic stores: safe
+// in a signal handler.
 void ps_endeanfordern();
-// Asks to interrupt the connection with an end mode (1..5, see unterbrechung_gewuenscht); a
-// pending request of a stronger mode is kept.
+// Asks to interrupt the connection with an end mode (1..5, see unterbrechung_gewuenscht) and
+// wakes the main loop; a pending request of a stronger mode is kept.
 void ps_unterbrechen(int modus);

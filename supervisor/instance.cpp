@@ -14,11 +14,18 @@
 
 namespace {
 std::atomic<bool> ia__smsalt{false}; // state seen at the previous SMS-flag query
+// The instance flag this process took in its start check, and so must release at its end
+// or rest. A copy that never took one (a profile switch, a copy that gave up, a second
+// configuration program) leaves the flag of the running copy alone.
+std::atomic<bool> ia__aktivbesitz{false};
+std::atomic<bool> ia__konfigbesitz{false};
 
-// One pass of the start check: query and take the flag in one step under the GTK lock.
+// One pass of the start check: the flag is taken only when free, in one step under the
+// GTK lock. A living owner keeps it, so a copy that gives up leaves the running copy's
+// flag as it was. True when it was held.
 bool ia__querytake(unsigned long key) {
     th_enter();
-    bool besetzt = fl_queryset(key);
+    bool besetzt = !fl_take(key);
     th_leave();
     return besetzt;
 }
@@ -53,11 +60,11 @@ bool ia_smssignal(int f) {
 
 bool ia_startcheck() {
     if (inidat.funktion == FUNKTION_CONFIG) {
-        th_enter();
-        bool besetzt = fl_query(konfigaktivsignal);
-        if (!besetzt) fl_set(konfigaktivsignal);
-        th_leave();
-        if (!besetzt) return true;
+        if (!ia__querytake(konfigaktivsignal)) {
+            ia__konfigbesitz = true;
+            return true;
+        }
+        lo_slog("!Start check: a configuration program is running.\n", "", -1);
         cs_show(32);
         msleepx(2600);
         return false;
@@ -67,6 +74,7 @@ bool ia_startcheck() {
     bool erfolg = false;
     for (int pass = 0; pass < 100; pass++) {
         if (!ia__querytake(aktivsignal)) {
+            ia__aktivbesitz = true;
             erfolg = true;
             break;
         }
@@ -101,4 +109,9 @@ bool ia_startcheck() {
         msleep(4000);
     }
     return erfolg;
+}
+
+void ia_freigeben() {
+    if (ia__konfigbesitz.exchange(false)) fl_clear(konfigaktivsignal);
+    if (ia__aktivbesitz.exchange(false)) fl_clear(aktivsignal);
 }

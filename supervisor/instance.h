@@ -13,3 +13,6 @@ bool ia_smssignal(int f);
 // 40) take over aktivsignal, asking a running copy to end; for the configuration program
 // (50) take konfigaktivsignal if free. True when this process may go on.
 bool ia_startcheck();
+// Releases the instance flag that this process's start check took (at the end or a rest);
+// the flag of another copy is never cleared.
+void ia_freigeben();

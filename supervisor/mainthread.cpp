@@ -76,8 +76,9 @@ void mt__befehl(const char* cmd, char* a, size_t n, long warte) {
     cm_gets(a, 5, n);
 }
 
-// The network of the mode functions 1 to 4 is selected until the modem accepts it.
-bool mt__netzwahl() {
+} // namespace
+
+bool mt_netzwahl() {
     const char* net = inidat.net;
     bool netz = net[0] && net[0] != ';' && net[0] != '?';
     char befehl[600], a[CM_ANTWORTGROESSE];
@@ -105,6 +106,9 @@ bool mt__netzwahl() {
             th_msleepexit(2000);
             cm_puts(befehl);
             th_msleepexit(2000);
+            // The verdict is the answer to the selection itself; the "OK" of the question
+            // before it says nothing about whether the network was accepted.
+            a[0] = 0;
             static const char* punkte[] = {".", "..", "...", "....", "....."};
             for (int i = 0; i < 5 && !strstr(a, "OK") && !strstr(a, "ERROR"); i++) {
                 char t[100];
@@ -121,6 +125,8 @@ bool mt__netzwahl() {
                   4000);
     }
 }
+
+namespace {
 
 // The modem start-up after the configuration: PIN, radio mode, network, APN. False when the
 // program ends.
@@ -148,7 +154,7 @@ bool mt__modemstart() {
             programmende(true);
         }
         if (geraet != 5 && geraet != 8) de_iniopmode(f, 2);
-        if (f >= 1 && f <= 4 && !linksys && !mt__netzwahl()) return false;
+        if (f >= 1 && f <= 4 && !linksys && !mt_netzwahl()) return false;
         if (geraet == 4 || geraet == 6) de_iniopmode(f, 0);
         if (geraet == 5 || geraet == 8) de_iniopmode(f, 2);
         if (!linksys) {
@@ -350,7 +356,11 @@ bool mt__zyklus() {
         mt__endp("ENDPmain50.");
         if (programmende(false)) return false;
     }
-    th_msleepexit(1800 + (MODUS('X') ? 8000 : 0));
+    // A request from the menu, a signal or a remote command ends the pause at once and is
+    // taken at the check point right after it, not a whole cycle later.
+    bool geweckt = ps_pause(1800 + (MODUS('X') ? 8000 : 0));
+    th_msleepexit(0); // parks here when the program terminates
+    if (geweckt && programmende(false)) return false;
     return true;
 }
 

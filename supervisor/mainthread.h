@@ -10,3 +10,7 @@
 gpointer mt_gtkthread(gpointer par);
 // The main thread ("mainthread"); never returns.
 gpointer mt_mainthread(gpointer par);
+// The network selection of the mode functions 1 to 4 (inidat.net, or automatic when none
+// is set), repeated with the search texts until the modem accepts it; false when the
+// program rested meanwhile (programmende) and starts again.
+bool mt_netzwahl();

@@ -262,10 +262,9 @@ bool programmende(bool erzwingen) {
         iv_iniheaderwrite(false);
     if (cn_endprocesses() && f < 40 && !ruhen) msleep(700);
     iv_iniclose();
-    if (f == FUNKTION_CONFIG)
-        fl_clear(konfigaktivsignal);
-    else if (f != FUNKTION_CONTROL)
-        fl_clear(aktivsignal);
+    // Only the flag this copy took is released: a copy that gave up, a profile switch or
+    // a second configuration program would otherwise clear the running copy's flag.
+    ia_freigeben();
     ia_smssignal(2);
     lo_slogx("ENDP30.\n", "", -1);
 

@@ -431,6 +431,7 @@ void cc__select(GtkMenuItem*, gpointer daten) {
                 inidat.constart = false;
         } else
             inidat.constart = true;
+        ps_wecken();
         break;
     case 'R':
         if (frontend)
@@ -446,6 +447,7 @@ void cc__select(GtkMenuItem*, gpointer daten) {
             inidat.constart = true;
             verbindeneinmal = true;
         }
+        ps_wecken();
         break;
     case 'Z':
         unterbrechung_gewuenscht = 0;

@@ -6,6 +6,7 @@
 #include "core/flags.h"
 #include "core/programstate.h"
 #include "core/system.h"
+#include "supervisor/instance.h"
 #include "supervisor/programend.h"
 #include "endstate.h"
 #include "testsupport.h"
@@ -56,7 +57,7 @@ TEST_F(ProgramEnd, ARestWritesTheCountersAndReturnsForTheRestart) {
     inidat.headervoffset = 2500; // two whole kB are folded in
     inidat.headert = 7;
     inidat.headergueltig = true;
-    ASSERT_FALSE(fl_queryset(aktivsignal)); // taken: this process holds it now
+    ASSERT_TRUE(ia_startcheck()); // taken: this process holds it now
     ASSERT_TRUE(fl_query(aktivsignal));
     int zaehler = inicounterglobal;
     ruhestatus = 1;
