@@ -2,9 +2,13 @@
 
 #include "core/system.h"
 #include "core/threads.h"
+#include "core/waittally.h"
 
 #include <algorithm>
 #include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 inidat_t inidat;
 std::atomic<bool> inidatgueltig{false};
@@ -114,21 +118,57 @@ namespace {
 // A wake asked for and not yet seen by the pause. Lock-free, hence usable in a handler.
 std::atomic<bool> ps__geweckt{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
-// The pause looks for a wake this often. A sleeping thread that wakes every 50 ms costs a
-// few microseconds each time; a request waits at most this long.
+// On the real clock the pause blocks in poll() on this pipe, so a wake costs no polling:
+// ps_wecken writes one byte (write is async-signal-safe). Made before main, close-on-exec
+// so that pppd and user programs do not inherit it.
+struct ps__weckrohr {
+    int fd[2] = {-1, -1};
+    ps__weckrohr() {
+        if (pipe2(fd, O_CLOEXEC | O_NONBLOCK) != 0) fd[0] = fd[1] = -1;
+    }
+} ps__rohr;
+// On a virtual clock (tests) the pause sleeps in steps this long and looks for a wake.
 constexpr long ps__WECKSCHRITT = 50;
+// On the real clock the pause still looks for a termination this often.
+constexpr long ps__ENDESCHRITT = 500;
+
+void ps__leeren() {
+    char b[64];
+    while (ps__rohr.fd[0] >= 0 && read(ps__rohr.fd[0], b, sizeof b) > 0) {
+    }
+}
+
+// Blocks up to ms real milliseconds or until a wake byte arrives; counts the time waited
+// in the thread's tally of requested sleeps.
+void ps__warte(long ms) {
+    long long beginn = sy_monotonicms();
+    pollfd p{ps__rohr.fd[0], POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(ms)) > 0) ps__leeren();
+    wz_schlaf(static_cast<long>(sy_monotonicms() - beginn));
+}
 } // namespace
 
 void ps_wecken() {
     ps__geweckt.store(true);
+    if (ps__rohr.fd[1] >= 0) {
+        ssize_t r = write(ps__rohr.fd[1], "w", 1);
+        (void)r; // a full pipe already holds a wake
+    }
 }
 
 bool ps_pause(long ms) {
+    bool real = sy_realclock() && ps__rohr.fd[0] >= 0;
     while (ms > 0 && !th_queryterminate()) {
         if (ps__geweckt.exchange(false)) return true;
-        long schritt = std::min(ms, ps__WECKSCHRITT);
-        sy_sleepms(schritt);
-        ms -= schritt;
+        if (real) {
+            long long beginn = sy_monotonicms();
+            ps__warte(std::min(ms, ps__ENDESCHRITT));
+            ms -= static_cast<long>(sy_monotonicms() - beginn);
+        } else {
+            long schritt = std::min(ms, ps__WECKSCHRITT);
+            sy_sleepms(schritt);
+            ms -= schritt;
+        }
     }
     return !th_queryterminate() && ps__geweckt.exchange(false);
 }

@@ -117,6 +117,10 @@ long long sy_standbyms() {
     return d > 0 ? d / 1000000 : 0;
 }
 
+bool sy_realclock() {
+    return sy__mode.load() == SY_CLOCK_REAL;
+}
+
 void sy_sleepms(long ms) {
     if (ms <= 0) return;
     wz_schlaf(ms);

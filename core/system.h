@@ -49,6 +49,8 @@ long long sy_monotonicms();
 long long sy_standbyms();
 // Sleeps ms milliseconds on the program's clock.
 void sy_sleepms(long ms);
+// True while the clock is the system's (no virtual clock of a test).
+bool sy_realclock();
 
 // Hundredths of a second since the first call after start or after ti_htimereset.
 long ti_htime();
