@@ -562,6 +562,8 @@ void ms__steuerung(const std::string& zeile) {
         ms__z.actgesetzt = true;
         return;
     }
+    // "cmee N": the error form, as if the host had sent AT+CMEE=N
+    if (sscanf(zeile.c_str(), "cmee %d", &ms__z.cmee) == 1) return;
     if (zeile == "statusframe") {
         ms__z.statusrahmen = true;
         return;
