@@ -125,12 +125,12 @@ int de__codesenden(const char* befehl, bool puk, char* a, size_t cap) {
     long long ende = sy_monotonicms() + DE__GEDULD;
     char c[CM_ANTWORTGROESSE];
     for (;;) {
-        de__ex(befehl, c, sizeof c, ANTWORTZEIT, ANTWORTZEIT, 10);
+        de__ex(befehl, c, sizeof c, ANTWORTZEIT, ANTWORTZEIT, 5);
         for (int i = 0; i < 3 && !de__fertig(c) && sy_monotonicms() < ende; i++) {
             if (msleepx(1000)) break;
             size_t l = strlen(c);
             if (sizeof c - l < 100) break;
-            cm_gets(c + l, 5, sizeof c - l);
+            cm_gets(c + l, 1, sizeof c - l);
         }
         if (!de__simbusy(c) || sy_monotonicms() >= ende || msleepx(1000)) break;
     }
