@@ -96,6 +96,14 @@ struct ms__zustand {
     char zweitname[256] = "";
     std::string zweitpuffer, zweitantwort;
     bool statusrahmen = false; // answer the next command frame with the binary end status
+    // SIM busy: for simbusysek seconds after AT+CFUN=1 and after an accepted PIN/PUK the
+    // SIM answers "+CME ERROR: 14" until simbusybis (monotonic ms)
+    int simbusysek = 0;
+    long simbusybis = 0;
+    // answers to commands beginning with stillbefehl are swallowed (echo stays);
+    // stillanzahl answers still to swallow, -1 until "silent off"
+    std::string stillbefehl;
+    int stillanzahl = 0;
 };
 
 ms__zustand ms__z;
@@ -268,6 +276,24 @@ std::string ms__simfehler() {
     return "";
 }
 
+// Starts the SIM's busy time, as after power-up of the radio or an accepted PIN.
+void ms__simbeschaeftigt() {
+    if (ms__z.simbusysek > 0) ms__z.simbusybis = ms__jetztms() + ms__z.simbusysek * 1000L;
+}
+
+// True while the SIM is busy and the command (without "AT", upper case) needs it. The
+// radio's own commands (+CSQ, +CFUN, identification) are answered meanwhile.
+bool ms__simbelegt(const std::string& c) {
+    if (ms__z.simbusybis == 0 || ms__jetztms() >= ms__z.simbusybis) return false;
+    if (ms__beginnt(c, "+CSQ") || ms__beginnt(c, "+CFUN") || ms__beginnt(c, "+CMEE") ||
+        ms__beginnt(c, "+CIND") || ms__beginnt(c, "+CBC") || ms__beginnt(c, "+CGM") ||
+        ms__beginnt(c, "+CGSN"))
+        return false;
+    return ms__beginnt(c, "+C") || ms__beginnt(c, "^CPIN") || ms__beginnt(c, "D") ||
+           ms__beginnt(c, "_O") || ms__beginnt(c, "^SYS") || ms__beginnt(c, "$NW") ||
+           ms__beginnt(c, "!SEL") || ms__beginnt(c, "+Z");
+}
+
 std::string ms__q(const std::string& s) {
     return ms__z.ohnequotes ? s : "\"" + s + "\"";
 }
@@ -309,6 +335,7 @@ std::string ms__befehl(const std::string& zeile) {
     if (c == "+CGMM" || c == "+GMM") return info(d.modell);
     if (c == "+CGMR" || c == "+GMR") return info(d.revision);
     if (c == "+CGSN" || c == "+GSN") return info("353142012345674");
+    if (ms__simbelegt(c)) return ms__cme(14, "SIM busy");
     if (c == "+CIMI") return ms__z.sim == MS_BEREIT ? info("262011234567890") : ms__simfehler();
     if (ms__beginnt(c, "+CMEE=")) {
         auto z = ms__zahlen(c);
@@ -350,6 +377,7 @@ std::string ms__befehl(const std::string& zeile) {
             if (a[0] == ms__z.pin) {
                 ms__z.sim = MS_BEREIT;
                 ms__z.pinrest = 3;
+                ms__simbeschaeftigt();
                 return ok;
             }
             if (--ms__z.pinrest <= 0) {
@@ -363,6 +391,7 @@ std::string ms__befehl(const std::string& zeile) {
                 ms__z.sim = MS_BEREIT;
                 ms__z.pinrest = 3;
                 ms__z.pukrest = 10;
+                ms__simbeschaeftigt();
                 return ok;
             }
             if (a.size() < 2) return ms__cme(12, "SIM PUK required");
@@ -385,6 +414,7 @@ std::string ms__befehl(const std::string& zeile) {
         if (z.empty() || z[0] < 0) return err;
         ms__z.cfun = typ == 5 ? (z[0] == 4 ? 4 : 1) : z[0];
         if (typ == 5 && (z[0] == 1 || z[0] == 5 || z[0] == 6)) ms__z.opsys = z[0];
+        if (z[0] == 1) ms__simbeschaeftigt();
         return ok;
     }
     // everything below needs the SIM
@@ -536,7 +566,7 @@ void ms__steuerung(const std::string& zeile) {
         ms__z.statusrahmen = true;
         return;
     }
-    if (sscanf(zeile.c_str(), "sim %127s", a) == 1) {
+    if (zeile.rfind("sim ", 0) == 0 && sscanf(zeile.c_str(), "sim %127s", a) == 1) {
         std::string s = a;
         ms__z.sim = s == "ready" ? MS_BEREIT : s == "pin" ? MS_PIN : s == "puk" ? MS_PUK : MS_FEHLT;
         return;
@@ -547,6 +577,25 @@ void ms__steuerung(const std::string& zeile) {
         ms__z.fehler = a;
         ms__z.fehleranzahl = anzahl < 1 ? 1 : anzahl;
         if (ms__z.fehler == "hangup") ms__antworte("");
+        return;
+    }
+    // "simbusy SECONDS": the SIM's busy time after CFUN=1 and the PIN (0 switches it off)
+    if (sscanf(zeile.c_str(), "simbusy %d", &anzahl) == 1) {
+        ms__z.simbusysek = anzahl < 0 ? 0 : anzahl;
+        if (ms__z.simbusysek == 0) ms__z.simbusybis = 0;
+        return;
+    }
+    // "silent CMD [COUNT]": the next COUNT answers (one by default; 0 or "always" until
+    // "silent off") to commands beginning with CMD are not sent
+    if (sscanf(zeile.c_str(), "silent %127s %127s", a, b) >= 1) {
+        std::string n = b;
+        if (std::string(a) == "off") {
+            ms__z.stillbefehl.clear();
+            ms__z.stillanzahl = 0;
+        } else {
+            ms__z.stillbefehl = ms__gross(a);
+            ms__z.stillanzahl = n.empty() ? 1 : n == "always" || atoi(b) <= 0 ? -1 : atoi(b);
+        }
         return;
     }
     if (zeile == "ring") {
@@ -578,6 +627,15 @@ void ms__steuerdatei() {
     }
 }
 
+// True when the answer to this command line is to be swallowed ("silent").
+bool ms__still(const std::string& zeile) {
+    if (ms__z.stillbefehl.empty() || ms__z.stillanzahl == 0) return false;
+    std::string g = ms__gross(zeile);
+    if (!ms__beginnt(g, "AT") || !ms__beginnt(g.substr(2), ms__z.stillbefehl.c_str())) return false;
+    if (ms__z.stillanzahl > 0 && --ms__z.stillanzahl == 0) ms__z.stillbefehl.clear();
+    return true;
+}
+
 void ms__byte(char c) {
     if (ms__z.datenmodus) {
         // "+++" leaves the data mode
@@ -596,7 +654,13 @@ void ms__byte(char c) {
         ms__z.zeile.clear();
         while (!z.empty() && z[0] == ' ')
             z.erase(0, 1);
-        if (!z.empty()) ms__antworte(ms__befehl(z));
+        if (z.empty()) return;
+        std::string antwort = ms__befehl(z);
+        if (ms__still(z)) {
+            ms__echo();
+            return;
+        }
+        ms__antworte(antwort);
         return;
     }
     if (c == 8 || c == 127) {
@@ -690,7 +754,7 @@ void ms__hilfe() {
     fputs("usage: modemsim [--type N] [--pin PIN] [--puk PUK] [--nopin] [--nosim]\n"
           "                [--signal N] [--network NAME NUMERIC] [--cell LAC CI] [--unquoted]\n"
           "                [--byid DIR --name NAME] [--control FILE] [--transcript FILE]\n"
-          "                [--secondary]\n",
+          "                [--secondary] [--simbusy SECONDS]\n",
           stderr);
 }
 
@@ -729,6 +793,8 @@ int main(int argc, char** argv) {
             ms__z.ci = argv[++i];
         } else if (o == "--secondary") {
             zweitport = true;
+        } else if (o == "--simbusy" && hat1) {
+            ms__z.simbusysek = std::max(0, atoi(argv[++i]));
         } else if (o == "--unquoted") {
             ms__z.ohnequotes = true;
         } else if (o == "--byid" && hat1) {
