@@ -196,6 +196,9 @@ TEST_F(AtExchange, AnswersReadWholeAndSilenceEndsInARest) {
     }
     s.control("realistic off");
     EXPECT_EQ(ruhestatus.load(), 0);
+    std::string tr = s.transcript();
+    EXPECT_TRUE(has(tr, "> \\r\\n+CSQ: 18,99\\r\\n\n")) << tr; // OK in a write of its own
+    EXPECT_TRUE(has(tr, "> \\r\\n^")) << tr;                   // unsolicited lines came
     s.control("silent + always");
     t0 = std::chrono::steady_clock::now();
     char b[CM_ANTWORTGROESSE];
