@@ -104,6 +104,12 @@ struct ms__zustand {
     // stillanzahl answers still to swallow, -1 until "silent off"
     std::string stillbefehl;
     int stillanzahl = 0;
+    // what real sticks do, each switched on by itself: answers in two writes, per-command
+    // latency, unsolicited lines at random moments
+    bool teilen = false, latenz = false, spontan = false;
+    long verzoegerung = 0;   // latency before the answer being sent (ms)
+    long naechstspontan = 0; // when the next unsolicited line is due (monotonic ms)
+    unsigned spontanzaehler = 0;
 };
 
 ms__zustand ms__z;
@@ -180,11 +186,92 @@ void ms__echo() {
     ms__schreibroh(e.data(), e.size());
 }
 
+std::string ms__gross(std::string s) {
+    for (char& c : s)
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool ms__beginnt(const std::string& s, const char* p) {
+    return s.rfind(p, 0) == 0;
+}
+
+// An unsolicited line as the device sends it on its own: Huawei's status lines, and the
+// registration reports once +CREG=/+CGREG= asked for them. Empty when there is none.
+std::string ms__spontanzeile() {
+    std::vector<std::string> z;
+    // the report form has no <n>
+    int stat =
+        ms__z.sim == MS_BEREIT && ms__z.cfun == 1 && !ms__z.netzname.empty() ? ms__z.regstatus : 0;
+    auto bericht = [&](const char* name, int n) {
+        std::string r = std::string("+") + name + ": " + std::to_string(stat);
+        if (n == 2 && (stat == 1 || stat == 5)) r += ",\"" + ms__z.lac + "\",\"" + ms__z.ci + "\"";
+        return r;
+    };
+    if (ms__z.cregn > 0) z.push_back(bericht("CREG", ms__z.cregn));
+    if (ms__z.cgregn > 0) z.push_back(bericht("CGREG", ms__z.cgregn));
+    if (ms__z.geraet->typ == 3) {
+        z.push_back("^RSSI:" + std::to_string(ms__z.signal));
+        z.push_back("^MODE:5,4");
+        z.push_back("^BOOT:20952,0,0,0,75");
+        z.push_back("^DSFLOWRPT:00000012,00000000,00000000,0000000000000000,0000000000000000,"
+                    "0000000000,0000000000");
+    }
+    if (z.empty()) return "";
+    return "\r\n" + z[ms__z.spontanzaehler++ % z.size()] + "\r\n";
+}
+
+// Sends an unsolicited line when one is due and the line can take it without blocking
+// (nobody may be reading); never in data mode.
+void ms__spontan(bool jetzt) {
+    if (!ms__z.spontan || ms__z.datenmodus) return;
+    long t = ms__jetztms();
+    if (!jetzt && t < ms__z.naechstspontan) return;
+    ms__z.naechstspontan = t + 500 + rand() % 2000;
+    pollfd p{ms__z.master, POLLOUT, 0};
+    if (poll(&p, 1, 0) != 1 || !(p.revents & POLLOUT)) return;
+    std::string z = ms__spontanzeile();
+    if (!z.empty()) ms__schreibroh(z.data(), z.size());
+}
+
+// How long a real stick takes for a command before it answers (ms): the SIM, the network
+// and the radio settings take a second or two, everything else a few dozen ms.
+long ms__latenzfuer(const std::string& zeile) {
+    std::string c = ms__gross(zeile);
+    if (!ms__beginnt(c, "AT")) return 0;
+    c = c.substr(2);
+    if (ms__beginnt(c, "+CPIN=")) return 1500;
+    if (c == "+COPS=?") return 2000;
+    if (ms__beginnt(c, "+COPS=") && !ms__beginnt(c, "+COPS=3")) return 1500;
+    if (ms__beginnt(c, "+CGATT=") || ms__beginnt(c, "^SYSCFG=")) return 1000;
+    if (ms__beginnt(c, "+CFUN=")) return 500;
+    return 20 + rand() % 60;
+}
+
+// Writes an answer the way USB sticks deliver it: the information lines in one packet,
+// the final result some hundred ms later in the next (a bare result split after its
+// leading line end); an unsolicited line may come in between.
+void ms__liefere(const std::string& text) {
+    if (!ms__z.teilen || text.size() < 4) {
+        ms__schreibroh(text.data(), text.size());
+        return;
+    }
+    size_t k = text.rfind("\r\n", text.size() - 3);
+    if (k == std::string::npos || k == 0) k = 2;
+    ms__schreibroh(text.data(), k);
+    ms__schlaf(100 + rand() % 200);
+    if (rand() % 3 == 0) ms__spontan(true);
+    ms__schreibroh(text.data() + k, text.size() - k);
+}
+
 // Sends an answer, applying a pending fault to it.
 void ms__antworte(const std::string& text) {
     ms__echo();
     std::string f = ms__z.fehler;
     if (--ms__z.fehleranzahl <= 0) ms__z.fehler.clear();
+    long latenz = ms__z.verzoegerung;
+    ms__z.verzoegerung = 0;
+    if (latenz > 0 && f != "hangup") ms__schlaf(latenz);
     if (f == "silence") return;
     if (f == "hangup") {
         close(ms__z.master);
@@ -209,18 +296,8 @@ void ms__antworte(const std::string& text) {
             g += static_cast<char>(0x80 + rand() % 0x7f);
         ms__schreibroh(g.data(), g.size());
     } else {
-        ms__schreibroh(text.data(), text.size());
+        ms__liefere(text);
     }
-}
-
-std::string ms__gross(std::string s) {
-    for (char& c : s)
-        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
-bool ms__beginnt(const std::string& s, const char* p) {
-    return s.rfind(p, 0) == 0;
 }
 
 // The quoted arguments of a command such as +CPIN="1234","5678".
@@ -600,6 +677,21 @@ void ms__steuerung(const std::string& zeile) {
         }
         return;
     }
+    // "split|latency|unsolicited on|off", and "realistic on|off" for all of them with a
+    // SIM busy for 2 s after CFUN=1 and the PIN
+    if (sscanf(zeile.c_str(), "%127s %127s", a, b) == 2 &&
+        (std::string(b) == "on" || std::string(b) == "off")) {
+        std::string was = a;
+        bool an = std::string(b) == "on";
+        if (was == "split" || was == "realistic") ms__z.teilen = an;
+        if (was == "latency" || was == "realistic") ms__z.latenz = an;
+        if (was == "unsolicited" || was == "realistic") ms__z.spontan = an;
+        if (was == "realistic") {
+            ms__z.simbusysek = an ? 2 : 0;
+            if (!an) ms__z.simbusybis = 0;
+        }
+        return;
+    }
     if (zeile == "ring") {
         const std::string r = "\r\nRING\r\n\r\n+CLIP: \"+491701234567\",145\r\n";
         ms__schreibroh(r.data(), r.size());
@@ -662,6 +754,7 @@ void ms__byte(char c) {
             ms__echo();
             return;
         }
+        if (ms__z.latenz) ms__z.verzoegerung = ms__latenzfuer(z);
         ms__antworte(antwort);
         return;
     }
@@ -756,7 +849,7 @@ void ms__hilfe() {
     fputs("usage: modemsim [--type N] [--pin PIN] [--puk PUK] [--nopin] [--nosim]\n"
           "                [--signal N] [--network NAME NUMERIC] [--cell LAC CI] [--unquoted]\n"
           "                [--byid DIR --name NAME] [--control FILE] [--transcript FILE]\n"
-          "                [--secondary] [--simbusy SECONDS]\n",
+          "                [--secondary] [--simbusy SECONDS] [--realistic]\n",
           stderr);
 }
 
@@ -797,6 +890,9 @@ int main(int argc, char** argv) {
             zweitport = true;
         } else if (o == "--simbusy" && hat1) {
             ms__z.simbusysek = std::max(0, atoi(argv[++i]));
+        } else if (o == "--realistic") {
+            ms__z.teilen = ms__z.latenz = ms__z.spontan = true;
+            ms__z.simbusysek = 2;
         } else if (o == "--unquoted") {
             ms__z.ohnequotes = true;
         } else if (o == "--byid" && hat1) {
@@ -887,6 +983,7 @@ int main(int argc, char** argv) {
                 ms__echo();
             }
         }
+        if (ms__z.slave >= 0) ms__spontan(false);
         long jetzt = ms__jetztms();
         if (jetzt >= naechste) {
             naechste = jetzt + 50;

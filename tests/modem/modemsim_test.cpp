@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -319,6 +320,40 @@ TEST(ModemSim, SimBusyAndSilentCommands) {
     EXPECT_EQ(s.cmd("AT"), "\r\nOK\r\n");
     s.control("silent off");
     EXPECT_TRUE(has(s.cmd("AT+CSQ"), "OK"));
+}
+
+// What real sticks do, each on its own switch: answers in two writes, latency of the slow
+// commands, unsolicited lines (Huawei's own, registration reports once asked for).
+TEST(ModemSim, RealisticSplitLatencyAndUnsolicitedLines) {
+    Sim s;
+    ASSERT_TRUE(s.start({"--nopin"}));
+    s.cmd("ATE0");
+    s.control("split on");
+    s.send("AT+CSQ\r");
+    std::string teil = s.read(80, "never");
+    EXPECT_EQ(teil, "\r\n+CSQ: 18,99\r\n");
+    EXPECT_EQ(s.read(1000), "\r\nOK\r\n");
+    s.send("AT\r");
+    EXPECT_EQ(s.read(80, "never"), "\r\n"); // even a bare result comes in two
+    EXPECT_EQ(s.read(1000), "OK\r\n");
+    s.control("split off");
+    s.control("latency on");
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(s.cmd("AT+COPS=0", 3000), "\r\nOK\r\n");
+    long ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+            .count();
+    EXPECT_GE(ms, 1400);
+    EXPECT_LT(ms, 2500);
+    s.control("latency off");
+    s.cmd("AT+CREG=2");
+    s.control("unsolicited on");
+    std::string spontan = s.read(9000, "^RSSI:18\r\n");
+    EXPECT_TRUE(has(spontan, "^RSSI:18\r\n")) << spontan;
+    EXPECT_TRUE(has(spontan, "+CREG: 1,\"0A1B\",\"00C3F2A1\"\r\n")) << spontan;
+    s.control("unsolicited off");
+    s.read(300, "never");
+    EXPECT_EQ(s.read(1500, "never"), "");
 }
 
 // A frame of the Novatel diagnostic port with the check bytes the device expects.
