@@ -373,6 +373,35 @@ TEST_F(Discovery, ACodeWithoutVerdictIsNotSentAgainWhileTheSimAsks) {
     sy_setclock(SY_CLOCK_REAL);
 }
 
+TEST_F(Discovery, PortPreparationClearsOnlyACodeTheSimTurnedDown) {
+    struct {
+        const char* pin;
+        std::vector<std::string> frage, code;
+        const char* bleibt;
+        int ergebnis;
+    } const faelle[] = {
+        {"3001", {BUSY14}, {}, "3001", 0},         // busy to the end: kept
+        {"3002", {SIMPIN}, {STILL}, "3002", 0},    // no verdict: kept
+        {"3003", {SIMPIN}, {CME16}, "", 0},        // turned down: cleared
+        {"3004", {SIMPIN, READY}, {OK}, "3004", 1} // accepted
+    };
+    for (const auto& f : faelle) {
+        SCOPED_TRACE(f.pin);
+        SkriptModem m;
+        m.frage = f.frage;
+        m.code = f.code;
+        ASSERT_TRUE(m.start());
+        strMcpy(inidat.pin, f.pin);
+        char port[300];
+        strMcpy(port, m.port.c_str());
+        sy_setclock(SY_CLOCK_AUTO, 1700000000);
+        EXPECT_EQ(de_portini(port), f.ergebnis);
+        sy_setclock(SY_CLOCK_REAL);
+        EXPECT_STREQ(inidat.pin, f.bleibt);
+        cm_close();
+    }
+}
+
 TEST_F(Discovery, PukUnlockSendsPukAndNewPin) {
     Sim s;
     starte(s, {"--type", "3", "--nopin"});
