@@ -285,6 +285,7 @@ int de_inipin(int art) {
         if (lage != DE_SIM_BEREIT) {
             // No answer within the patience: the modem, not the PIN, is the problem.
             if (lage == DE_SIM_WARTEN) return DE_STUMM;
+            // An error the whole time: without +CMEE a missing SIM says plain ERROR too.
             if (lage == DE_SIM_FEHLER || lage == DE_SIM_FEHLT) return DE_KEINESIM;
             bool puk = lage == DE_SIM_PUK;
             if (puk && !strchr(inidat.pin, ',')) return DE_PUKNOETIG;
