@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -33,6 +34,7 @@ int cm__lesefehleranzahl = 0;
 char cm__secporttext[1010]; // the command frame of the secondary-port mode
 bool cm__rahmenfertig = false;
 char cm__tprot[80];
+char cm__befehl[64]; // the command sent last: its echo and its prefix mark its answer
 
 const char* cm__t(const char* en, const char* de) {
     return _de ? de : en;
@@ -137,13 +139,84 @@ void cm__log(const char* format, const char* s) {
     lo_slog(format, m, -1);
 }
 
-// A read of the modem's answer; the time it blocked goes into the thread's wait tally,
-// which measures how long the program waited for the modem, not for itself.
-ssize_t cm__lies(void* b, size_t n) {
-    long long t0 = sy_monotonicms();
-    ssize_t r = read(cm__h, b, n);
-    wz_lesen(static_cast<long>(sy_monotonicms() - t0));
-    return r;
+// Reads the modem's answer until it is complete, the buffer holds grenze bytes or
+// fensterms have passed. The time spent waiting goes into the thread's wait tally, which
+// measures how long the program waited for the modem, not for itself; *gewartet gets the
+// whole time of the read. Returns the bytes read, -1 when the line failed before any came.
+ssize_t cm__liesganz(char* t, size_t grenze, long fensterms, const char* endzeile, long* gewartet) {
+    long long start = sy_monotonicms();
+    size_t n = 0;
+    bool fehler = false;
+    t[0] = 0;
+    while (n < grenze) {
+        long rest = fensterms - static_cast<long>(sy_monotonicms() - start);
+        if (rest <= 0) break;
+        pollfd p{cm__h, POLLIN, 0};
+        long long t0 = sy_monotonicms();
+        int r = poll(&p, 1, static_cast<int>(rest));
+        wz_lesen(static_cast<long>(sy_monotonicms() - t0));
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) {
+            fehler = true;
+            break;
+        }
+        if (r == 0) break;
+        ssize_t m = read(cm__h, t + n, grenze - n);
+        if (m < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (m <= 0) { // readable without data: the line is gone
+            fehler = true;
+            break;
+        }
+        n += static_cast<size_t>(m);
+        t[n] = 0;
+        if (cm_antwortfertig(t, n, endzeile, cm_secport)) break;
+    }
+    if (gewartet) *gewartet = static_cast<long>(sy_monotonicms() - start);
+    return n == 0 && fehler ? -1 : static_cast<ssize_t>(n);
+}
+
+// The prefix of an extended command ("+CREG" of "AT+CREG?\r"); empty for basic commands.
+void cm__praefix(const char* befehl, char* p, size_t cap) {
+    p[0] = 0;
+    if (!befehl || strncasecmp(befehl, "AT", 2) != 0 || !strchr("+^$_!%*", befehl[2])) return;
+    size_t i = 0;
+    for (const char* q = befehl + 2; *q && !strchr("=?;\r\n ", *q) && i + 1 < cap; q++)
+        p[i++] = static_cast<char>(toupper(static_cast<unsigned char>(*q)));
+    p[i] = 0;
+}
+
+bool cm__beginnt(const char* z, size_t l, const char* p) {
+    size_t n = strlen(p);
+    return l >= n && memcmp(z, p, n) == 0;
+}
+
+bool cm__gleich(const char* z, size_t l, const char* p) {
+    return l == strlen(p) && memcmp(z, p, l) == 0;
+}
+
+// A final result line (without its line end and trailing blanks); "OK" only when ok.
+bool cm__schlusszeile(const char* z, size_t l, bool ok) {
+    return (ok && cm__gleich(z, l, "OK")) || cm__gleich(z, l, "ERROR") ||
+           cm__beginnt(z, l, "+CME ERROR") || cm__beginnt(z, l, "+CMS ERROR") ||
+           cm__gleich(z, l, "NO CARRIER") || cm__beginnt(z, l, "CONNECT") ||
+           cm__gleich(z, l, "BUSY") || cm__gleich(z, l, "NO ANSWER") ||
+           cm__gleich(z, l, "NO DIALTONE") || cm__gleich(z, l, "COMMAND NOT SUPPORT");
+}
+
+// Lines a modem sends on its own, never as the answer to another command.
+constexpr const char* cm__spontan[] = {
+    "^RSSI:", "^MODE:", "^BOOT:", "^DSFLOWRPT:", "^SRVST:", "^SIMST:", "+CREG:", "+CGREG:"};
+
+bool cm__unaufgefordert(const char* z, size_t l, const char* praefix, bool anrufe) {
+    while (l > 0 && *z == ' ') {
+        z++;
+        l--;
+    }
+    size_t pl = strlen(praefix);
+    if (pl && l > pl && strncasecmp(z, praefix, pl) == 0 && z[pl] == ':') return false;
+    for (const char* s : cm__spontan)
+        if (cm__beginnt(z, l, s)) return true;
+    return !anrufe && (cm__gleich(z, l, "RING") || cm__beginnt(z, l, "+CLIP:"));
 }
 
 void cm__settimeout(int zehntel) {
@@ -208,6 +281,94 @@ bool cm__simuliere(const char* t) {
 }
 
 } // namespace
+
+bool cm_antwortfertig(const char* roh, size_t n, const char* endzeile, bool secport) {
+    if (!roh || n == 0) return false;
+    if (secport && roh[0] == 'K') return n >= CM_RAHMENLAENGE;
+    if (secport && roh[0] == 0x7E) return n >= 2 && roh[n - 1] == 0x7E;
+    bool mitende = endzeile && *endzeile;
+    for (size_t i = 0; i < n;) {
+        if (roh[i] == '\r' || roh[i] == '\n') {
+            i++;
+            continue;
+        }
+        size_t e = i;
+        while (e < n && roh[e] != '\r' && roh[e] != '\n')
+            e++;
+        bool ganz = e < n;
+        const char* z = roh + i;
+        size_t l = e - i;
+        // the prompt of +CMGS ("> ") comes without a line end
+        if (mitende && cm__beginnt(z, l, endzeile) && (ganz || endzeile[0] == '>')) return true;
+        while (l > 0 && z[l - 1] == ' ')
+            l--;
+        if (ganz && cm__schlusszeile(z, l, !mitende)) return true;
+        i = e;
+    }
+    return false;
+}
+
+int cm_unaufgefordert(char* text, const char* befehl, bool anrufe, char* weg, size_t wegcap) {
+    if (weg && wegcap) weg[0] = 0;
+    if (!text) return 0;
+    char praefix[32];
+    cm__praefix(befehl, praefix, sizeof praefix);
+    int anzahl = 0;
+    size_t i = 0;
+    while (text[i]) {
+        if (text[i] == '\r' || text[i] == '\n') {
+            i++;
+            continue;
+        }
+        size_t e = i;
+        while (text[e] && text[e] != '\r' && text[e] != '\n')
+            e++;
+        if (!cm__unaufgefordert(text + i, e - i, praefix, anrufe)) {
+            i = e;
+            continue;
+        }
+        anzahl++;
+        if (weg && wegcap) {
+            size_t w = strlen(weg);
+            size_t l = e - i;
+            if (w + l + 2 <= wegcap) {
+                memcpy(weg + w, text + i, l);
+                weg[w + l] = '\n';
+                weg[w + l + 1] = 0;
+            }
+        }
+        // The line goes with its own line end, and with the blank line the modem put
+        // before it when that line end is not also the previous line's only one.
+        size_t a = i;
+        if (a >= 2 && text[a - 2] == '\r' && text[a - 1] == '\n' &&
+            (a == 2 || text[a - 3] == '\r' || text[a - 3] == '\n'))
+            a -= 2;
+        if (text[e] == '\r' && text[e + 1] == '\n')
+            e += 2;
+        else if (text[e] == '\r' || text[e] == '\n')
+            e++;
+        memmove(text + a, text + e, strlen(text + e) + 1);
+        i = a;
+    }
+    return anzahl;
+}
+
+bool cm_antwortleer(const char* text, const char* befehl) {
+    if (!text) return true;
+    size_t el = befehl ? strcspn(befehl, "\r\n") : 0;
+    for (size_t i = 0; text[i];) {
+        if (text[i] == '\r' || text[i] == '\n' || text[i] == ' ') {
+            i++;
+            continue;
+        }
+        size_t e = i;
+        while (text[e] && text[e] != '\r' && text[e] != '\n')
+            e++;
+        if (el == 0 || e - i != el || memcmp(text + i, befehl, el) != 0) return false;
+        i = e;
+    }
+    return true;
+}
 
 void cm_ini() {
     cm__lesefehleranzahl = 0;
@@ -338,6 +499,7 @@ bool cm_puts(const char* t) {
         return true;
     }
     if (cm__h <= 0 && !cm_open(nullptr, false)) return false;
+    strMcpy(cm__befehl, t);
     size_t len = strlen(t);
     if (cm__logging()) {
         if (strstr(t, "CPIN="))
@@ -373,13 +535,13 @@ bool cm_putm(const char* t, unsigned long tlen) {
     }
     cm__log("t:  %20s\r\n", z);
     if (cm__h <= 0 && !cm_open(nullptr, false)) return false;
+    strMcpy(cm__befehl, z);
     if (tlen == 0 || !t) return true;
     if (!konsoleaktiv) cm__flush(cm__ringdetect_active());
     return write(cm__h, t, tlen) == static_cast<ssize_t>(tlen);
 }
 
-void cm_gets(char* t, int wartezeit, size_t cap) {
-    (void)wartezeit;
+void cm_gets(char* t, int wartezeit, size_t cap, const char* endzeile) {
     if (!t || cap == 0) return;
     t[0] = 0;
     if (cm__ruheaktiv()) return;
@@ -398,14 +560,9 @@ void cm_gets(char* t, int wartezeit, size_t cap) {
     if (cm__h <= 0 && !cm_open(nullptr, false)) return;
     size_t grenze = cm_secport ? CM_RAHMENLAENGE : 999;
     if (grenze > cap - 1) grenze = cap - 1;
-    cm__settimeout(10);
-    ssize_t n = grenze ? cm__lies(t, grenze) : 0;
-    if (n == 1 && grenze > 1) {
-        msleep(100);
-        cm__settimeout(1);
-        ssize_t m = cm__lies(t + 1, grenze - 1);
-        if (m > 0) n += m;
-    }
+    long fenster = (wartezeit > 0 ? wartezeit : 1) * 1000L;
+    long gewartet = 0;
+    ssize_t n = grenze ? cm__liesganz(t, grenze, fenster, endzeile, &gewartet) : 0;
     if (n < 0) {
         if (cm__lesefehleranzahl > 8) {
             char a[400], b[400];
@@ -416,8 +573,11 @@ void cm_gets(char* t, int wartezeit, size_t cap) {
         }
         cm__lesefehleranzahl += 2;
         n = 0;
-    } else if (n == 0) {
-        if (!konsoleaktiv) cm__lesefehleranzahl++;
+    } else if (n == 0 || (!cm_secport && cm_antwortleer(t, cm__befehl))) {
+        // Silence (or the echo alone) scores a point per second waited, so that a dead
+        // modem gets its rest after about ten seconds whatever the callers' waits.
+        long punkte = (gewartet + 500) / 1000;
+        if (!konsoleaktiv) cm__lesefehleranzahl += static_cast<int>(punkte < 1 ? 1 : punkte);
     } else {
         cm__lesefehleranzahl = 0;
     }
@@ -446,7 +606,7 @@ void cm_gets(char* t, int wartezeit, size_t cap) {
             }
             msleep(comzeit);
             u[644] = 0;
-            n = cm__lies(t, lesen);
+            n = cm__liesganz(t, lesen, 1000, nullptr, nullptr);
             if (n < 0) n = 0;
             t[n] = 0;
             msleep(comzeit);
@@ -492,8 +652,19 @@ void cm_gets(char* t, int wartezeit, size_t cap) {
                 lo_slog("rb: %s: %li.\n", cm__t("Wrong packet length", "Falsche Paketlänge"), n);
         }
     }
+    bool anrufe = cm__ringdetect_active();
+    char weg[300];
+    if (cm_unaufgefordert(t, cm__befehl, anrufe, weg, sizeof weg) > 0 && logt) {
+        for (char* z = weg; *z;) {
+            char* e = strchr(z, '\n');
+            if (!e) break;
+            *e = 0;
+            cm__log("u:  %s\n", z);
+            z = e + 1;
+        }
+    }
     if (logt) cm__log("r:  %s\n", t);
-    if (cm__ringdetect_active()) cm__ringdetect(t);
+    if (anrufe) cm__ringdetect(t);
 }
 
 void cm_preend() {

@@ -39,9 +39,29 @@ void cm_change();
 bool cm_puts(const char* t);
 // Sends tlen raw bytes; true when all were written.
 bool cm_putm(const char* t, unsigned long tlen);
-// Reads the modem's answer into t (cap bytes, NUL-terminated). wartezeit is unused: the
-// port's read window fixes the wait.
-void cm_gets(char* t, int wartezeit, size_t cap = CM_ANTWORTGROESSE);
+// Reads the modem's answer into t (cap bytes, NUL-terminated): until the answer is
+// complete (see cm_antwortfertig) or wartezeit seconds have passed (1 s when it is 0 or
+// less). endzeile names the line that ends the answer instead of "OK" (the "> " prompt of
+// +CMGS, "+CUSD:" of a USSD query); NULL for an ordinary command. Unsolicited lines that
+// are never the answer are removed and logged.
+void cm_gets(char* t, int wartezeit, size_t cap = CM_ANTWORTGROESSE,
+             const char* endzeile = nullptr);
+
+// The pure part of reading an answer, with befehl the command sent last (its prefix,
+// "+CREG" for "AT+CREG?\r", marks the lines that belong to its answer):
+// True when the n bytes read so far hold a complete answer: a final result line (OK,
+// ERROR, +CME ERROR, +CMS ERROR, NO CARRIER, CONNECT, BUSY, NO ANSWER, NO DIALTONE), or
+// with endzeile a line that begins with it or a final result other than OK; a
+// secondary-port frame ("K...") is complete at its 651 bytes, a status frame at its closing
+// flag.
+bool cm_antwortfertig(const char* roh, size_t n, const char* endzeile, bool secport);
+// Removes from the text in place the unsolicited lines (Huawei ^RSSI, ^MODE, ^BOOT,
+// ^DSFLOWRPT, ^SRVST, ^SIMST; +CREG/+CGREG reports unless the command is of that kind;
+// RING and +CLIP unless anrufe keeps them for the call detection) and copies them, each
+// followed by "\n", into weg. Returns the number of lines removed.
+int cm_unaufgefordert(char* text, const char* befehl, bool anrufe, char* weg, size_t wegcap);
+// True when the text holds nothing but blanks, line ends and the echo of befehl.
+bool cm_antwortleer(const char* text, const char* befehl);
 // Closes the port before the program end.
 void cm_preend();
 void cm_end();

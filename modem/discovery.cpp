@@ -2,11 +2,15 @@
 #include "modem/discovery.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "config/inifile.h"
 #include "core/helpers.h"
 #include "core/logging.h"
 #include "core/programstate.h"
@@ -19,12 +23,13 @@ char porttreiber1[308], porttreiber2[308];
 
 namespace {
 
-// One exchange: command, wait w1, read, wait w2.
-void de__ex(const char* cmd, char* antwort, size_t cap, int w1, int w2) {
+// One exchange: command, wait w1, read (lesen: the wait in seconds that cm_gets is given),
+// wait w2.
+void de__ex(const char* cmd, char* antwort, size_t cap, int w1, int w2, int lesen = 5) {
     antwort[0] = 0;
     cm_puts(cmd);
     msleep(w1);
-    cm_gets(antwort, 5, cap);
+    cm_gets(antwort, lesen, cap);
     msleep(w2);
 }
 
@@ -61,6 +66,91 @@ void de__status(const char* en, const char* de, const char* minien, const char* 
 
 // A PIN the SIM rejected; it is not sent again until the configuration changes it.
 char de__abgelehnt[300];
+// A code whose verdict never came (silent or busy to the end): it may have cost one of the
+// SIM's tries, so this run does not send it again while the SIM still asks for a code.
+char de__ungewiss[300];
+
+// How long a silent, late or busy SIM is asked again, once a second, before the modem
+// counts as not responding.
+constexpr long long DE__GEDULD = 20000;
+
+// The number of a "+CME ERROR: n" in the answer, or -1 (none, or the text form).
+int de__cme(const char* a) {
+    const char* p = strstr(a, "+CME ERROR:");
+    if (!p) return -1;
+    p += 11;
+    while (*p == ' ')
+        p++;
+    if (!isdigit(static_cast<unsigned char>(*p))) return -1;
+    return atoi(p);
+}
+
+// "SIM busy" in either form of +CMEE.
+bool de__simbusy(const char* a) {
+    return de__cme(a) == 14 || strcasestr(a, "SIM busy") != nullptr;
+}
+
+// The answer carries a final result code: it is whole.
+bool de__fertig(const char* a) {
+    return de__enthaelt(a, "OK") || de__enthaelt(a, "ERROR");
+}
+
+// Asks "AT+CPIN?" until the SIM tells its state. Silent, cut-off and busy answers (and a
+// plain ERROR, which is busy on a modem without +CMEE) are asked again every second for up
+// to 20 s; other errors, and an Ericsson without a PIN that is not ready, four times.
+int de__simfragen(char* a, size_t cap) {
+    long long ende = sy_monotonicms() + DE__GEDULD;
+    int fehlversuche = 0;
+    for (;;) {
+        de__ex("AT+CPIN?\r", a, cap, ANTWORTZEIT, ANTWORTZEIT, 2);
+        if (strstr(a, "PH-NET P"))
+            lo_vlog(_de ? "%s Netlock vorhanden.\r\n" : "%s Netlock detected.\r\n", datumzeit(),
+                    -1);
+        if (strstr(a, "PH-SIM P"))
+            lo_vlog(_de ? "%s SIMlock vorhanden.\r\n" : "%s SIMlock detected.\r\n", datumzeit(),
+                    -1);
+        int lage = de_simlage(a);
+        bool nochmal = lage == DE_SIM_WARTEN || lage == DE_SIM_FEHLER;
+        if (lage == DE_SIM_FEHLT ||
+            (geraet == 5 && !inidat.pin[0] && lage != DE_SIM_BEREIT && !nochmal))
+            nochmal = ++fehlversuche < 4;
+        if (!nochmal || sy_monotonicms() >= ende || msleepx(1000)) return lage;
+    }
+}
+
+// Sends the code and waits for the SIM's verdict (DE_CODE_); a gets the last answer to
+// "AT+CPIN?". The code goes again only after a busy answer: a busy SIM has not looked at
+// it. A late answer is read on for a few seconds before the SIM is asked.
+int de__codesenden(const char* befehl, bool puk, char* a, size_t cap) {
+    long long ende = sy_monotonicms() + DE__GEDULD;
+    char c[CM_ANTWORTGROESSE];
+    for (;;) {
+        de__ex(befehl, c, sizeof c, ANTWORTZEIT, ANTWORTZEIT, 5);
+        for (int i = 0; i < 3 && !de__fertig(c) && sy_monotonicms() < ende; i++) {
+            if (msleepx(1000)) break;
+            size_t l = strlen(c);
+            if (sizeof c - l < 100) break;
+            cm_gets(c + l, 1, sizeof c - l);
+        }
+        if (!de__simbusy(c) || sy_monotonicms() >= ende || msleepx(1000)) break;
+    }
+    for (;;) {
+        de__ex("AT+CPIN?\r", a, cap, ANTWORTZEIT, ANTWORTZEIT, 2);
+        int urteil = de_codeurteil(c, a, puk);
+        if (urteil != DE_CODE_WARTEN || sy_monotonicms() >= ende || msleepx(1000)) return urteil;
+    }
+}
+
+// A line of the ini file that holds the PIN key ("11 PIN=..." or "PIN=...").
+bool de__pinzeile(const char* z) {
+    while (isdigit(static_cast<unsigned char>(*z)) || *z == ' ')
+        z++;
+    if (strncasecmp(z, "PIN", 3) != 0) return false;
+    z += 3;
+    while (*z == ' ')
+        z++;
+    return *z == '=';
+}
 
 // Roles of the by-id names.
 struct de__eintrag {
@@ -191,28 +281,13 @@ int de_inipin(int art) {
                 de__ex("AT+CFUN=1\r", a, sizeof a, 2 * ANTWORTZEIT, 2 * ANTWORTZEIT);
             if (g == 1) de__ex("AT_OSSYS=0\r", a, sizeof a, ANTWORTZEIT, ANTWORTZEIT);
         }
-        bool bereit = false;
-        for (int i = 0; i < 4; i++) {
-            de__ex("AT+CPIN?\r", a, sizeof a, ANTWORTZEIT, ANTWORTZEIT);
-            if (strstr(a, "PH-NET P"))
-                lo_vlog(_de ? "%s Netlock vorhanden.\r\n" : "%s Netlock detected.\r\n", datumzeit(),
-                        -1);
-            if (strstr(a, "PH-SIM P"))
-                lo_vlog(_de ? "%s SIMlock vorhanden.\r\n" : "%s SIMlock detected.\r\n", datumzeit(),
-                        -1);
-            bereit = de__inipin_pin_ok(a);
-            if (strstr(a, "SIM busy") || strstr(a, "ERROR") ||
-                (geraet == 5 && !inidat.pin[0] && !bereit)) {
-                if (i < 3) msleepx(1000);
-                continue;
-            }
-            break;
-        }
-        if (!bereit) {
-            if (strstr(a, "ERROR")) return DE_KEINESIM;
-            bool puk = strstr(a, "PUK") != nullptr;
-            // A code is only sent when the SIM asks for it.
-            if (!puk && !strstr(a, "SIM PIN")) return DE_PINFALSCH;
+        int lage = de__simfragen(a, sizeof a);
+        if (lage != DE_SIM_BEREIT) {
+            // No answer within the patience: the modem, not the PIN, is the problem.
+            if (lage == DE_SIM_WARTEN) return DE_STUMM;
+            // An error the whole time: without +CMEE a missing SIM says plain ERROR too.
+            if (lage == DE_SIM_FEHLER || lage == DE_SIM_FEHLT) return DE_KEINESIM;
+            bool puk = lage == DE_SIM_PUK;
             if (puk && !strchr(inidat.pin, ',')) return DE_PUKNOETIG;
             char code[300];
             strMcpy(code, inidat.pin);
@@ -222,9 +297,13 @@ int de_inipin(int art) {
                 strMcpy(code, eingabe);
             }
             if (!code[0]) return DE_PINFEHLT;
+            if (de__ungewiss[0] && !strcmp(code, de__ungewiss)) return DE_STUMM;
+            char ganz[300];
+            strMcpy(ganz, code);
             char befehl[700]; // room for both codes as the compiler sees their fields
             if (puk) {
                 char* komma = strchr(code, ',');
+                if (!komma) return DE_PUKNOETIG; // a PUK from the dialog without the new PIN
                 *komma = 0;
                 if (!de__nurziffern(code) || !de__nurziffern(komma + 1)) return DE_PUKFALSCH;
                 if (strlen(code) > 16 || strlen(komma + 1) > 16) return DE_PUKFALSCH;
@@ -237,20 +316,20 @@ int de_inipin(int art) {
                 snprintf(befehl, sizeof befehl, geraet == 5 ? "AT+CPIN=\"%s\"\r" : "AT+CPIN=%s\r",
                          code);
             }
-            de__ex(befehl, a, sizeof a, ANTWORTZEIT, ANTWORTZEIT);
-            de__ex("AT+CPIN?\r", a, sizeof a, ANTWORTZEIT, ANTWORTZEIT);
-            for (int i = 0; i < 6 && !de__inipin_pin_ok(a); i++) {
-                msleep(500);
-                de__ex("AT+CPIN?\r", a, sizeof a, ANTWORTZEIT, ANTWORTZEIT);
+            int urteil = de__codesenden(befehl, puk, a, sizeof a);
+            if (urteil == DE_CODE_WARTEN) {
+                strMcpy(de__ungewiss, ganz);
+                return DE_STUMM;
             }
+            de__ungewiss[0] = 0;
             if (puk) {
-                if (!de__inipin_pin_ok(a) || strstr(a, "PUK")) return DE_PUKFALSCH;
+                if (urteil != DE_CODE_ANGENOMMEN) return DE_PUKFALSCH;
                 inidat.pin[0] = 0;
                 return DE_PINFEHLT;
             }
-            if (!de__inipin_pin_ok(a)) {
+            if (urteil != DE_CODE_ANGENOMMEN) {
                 strMcpy(de__abgelehnt, code);
-                if (strstr(a, "PUK")) return DE_PUKNOETIG;
+                if (urteil == DE_CODE_PUK) return DE_PUKNOETIG;
                 ps_messagebox("tandor   PIN",
                               _de ? "Die eingegebene PIN ist ungültig. Bitte starten Sie  \n"
                                     "das Programm neu und geben Sie die richtige PIN ein.  \n\n"
@@ -275,6 +354,69 @@ int de_inipin(int art) {
     return DE_BEREIT;
 }
 
+int de_simlage(const char* a) {
+    if (de__inipin_pin_ok(a)) return DE_SIM_BEREIT;
+    int cme = de__cme(a);
+    if (strstr(a, "PUK") || cme == 12) return DE_SIM_PUK;
+    if (strstr(a, "SIM PIN") || cme == 11) return DE_SIM_PIN;
+    if (de__simbusy(a)) return DE_SIM_WARTEN;
+    if (strstr(a, "+CME ERROR")) return DE_SIM_FEHLT;
+    if (strstr(a, "ERROR")) return DE_SIM_FEHLER;
+    return DE_SIM_WARTEN;
+}
+
+int de_codeurteil(const char* codeantwort, const char* abfrage, bool puk) {
+    int lage = de_simlage(abfrage);
+    if (lage == DE_SIM_BEREIT) return DE_CODE_ANGENOMMEN;
+    // Turned down: the SIM answered the code with an error that is not "busy".
+    bool fehler = strstr(codeantwort, "ERROR") && !de__simbusy(codeantwort);
+    if (puk) return lage == DE_SIM_PUK && fehler ? DE_CODE_ABGELEHNT : DE_CODE_WARTEN;
+    if (lage == DE_SIM_PUK) return DE_CODE_PUK;
+    if (lage == DE_SIM_PIN && fehler) return DE_CODE_ABGELEHNT;
+    return DE_CODE_WARTEN;
+}
+
+bool de_pinloeschen() {
+    inidat.pin[0] = 0;
+    if (!iv_iniopen("rt")) return false;
+    FILE* alt = iv_inifile();
+    rewind(alt);
+    // A new file beside the old one, renamed over it: a crash never leaves half a file.
+    char tmp[80];
+    snprintf(tmp, sizeof tmp, "%s.tmpXXXXXX", inidatei);
+    int fd = mkstemp(tmp);
+    FILE* neu = fd >= 0 ? fdopen(fd, "w") : nullptr;
+    if (fd >= 0 && !neu) close(fd);
+    bool ok = neu != nullptr, gefunden = false;
+    if (ok) {
+        fchmod(fd, 0600);
+        char zeile[1200];
+        bool zeilenanfang = true;
+        while (fgets(zeile, sizeof zeile, alt)) {
+            size_t l = strlen(zeile);
+            bool ende = l && zeile[l - 1] == '\n';
+            if (zeilenanfang && de__pinzeile(zeile)) {
+                gefunden = true;
+                char* gleich = strchr(zeile, '=');
+                bool cr = l >= 2 && ende && zeile[l - 2] == '\r';
+                strmcpy(gleich + 1, ende ? (cr ? "\r\n" : "\n") : "",
+                        sizeof zeile - (gleich + 1 - zeile));
+            }
+            zeilenanfang = ende;
+            ok = fputs(zeile, neu) >= 0 && ok;
+        }
+        ok = fflush(neu) == 0 && ok;
+        ok = fsync(fileno(neu)) == 0 && ok;
+        ok = fclose(neu) == 0 && ok;
+        ok = ok && gefunden && rename(tmp, inidatei) == 0;
+        if (!ok) unlink(tmp);
+    }
+    iv_iniclose();
+    lo_slog(ok ? "PIN removed from the INI file.\n" : "PIN line of the INI file not rewritten.\n",
+            "", -1);
+    return ok;
+}
+
 int de_portini(char* port) {
     if (!port) return 1;
     char p[300];
@@ -285,8 +427,10 @@ int de_portini(char* port) {
         strMcpy(p, inidat.com1);
     }
     if (!p[0] || !cm_open(p, false)) return 0;
-    if (de_inipin(1) != 0) {
-        inidat.pin[0] = 0;
+    int r = de_inipin(1);
+    if (r != DE_BEREIT) {
+        // Only a code the SIM has turned down goes; a silent or missing SIM keeps it.
+        if (r == DE_PINFALSCH || r == DE_PUKNOETIG || r == DE_PUKFALSCH) inidat.pin[0] = 0;
         return 0;
     }
     msleepx(500);

@@ -21,6 +21,32 @@ enum {
     DE_KEINPORT = -1, // command port cannot be opened
 };
 
+// What an answer to "AT+CPIN?" says about the SIM.
+enum {
+    DE_SIM_BEREIT, // usable: READY, PIN2/PUK2, or a plain OK
+    DE_SIM_PIN,    // asks for its PIN
+    DE_SIM_PUK,    // asks for its PUK
+    DE_SIM_WARTEN, // no state yet: silent, cut off or "SIM busy"
+    DE_SIM_FEHLER, // plain ERROR: a busy SIM on a modem without +CMEE, or no SIM
+    DE_SIM_FEHLT,  // a +CME error other than busy: no SIM, SIM failure
+};
+int de_simlage(const char* antwort);
+
+// The SIM's verdict on a code it was sent, from the answer to "AT+CPIN=..." and to the
+// "AT+CPIN?" after it. puk: the code was PUK and new PIN.
+enum {
+    DE_CODE_ANGENOMMEN, // the SIM is ready
+    DE_CODE_ABGELEHNT,  // an error other than busy, and the SIM still asks for the code
+    DE_CODE_PUK,        // the SIM asks for its PUK now (a PIN was sent)
+    DE_CODE_WARTEN,     // no verdict yet: silent, late or busy answers
+};
+int de_codeurteil(const char* codeantwort, const char* abfrage, bool puk);
+
+// Empties the PIN in the record and on the PIN line of the ini file, so that no later
+// start sends a code the SIM rejected. The other lines stay as they are in the file.
+// True when the file was rewritten.
+bool de_pinloeschen();
+
 // Finds the ports under sy_path(SY_SERIALBYID): fills inidat.com1 and inidat.con where
 // the user has not fixed them, presets geraet and shows the modem type. modemname (30
 // bytes, may be null) receives the displayed name.

@@ -60,23 +60,26 @@ bool iv__portpruefen(const char* port) {
     if (stat(port, &st) != 0) return false;
     if (!cm_open(port, false)) return false;
     char a[CM_ANTWORTGROESSE];
+    // A probed port may be no modem at all: one second per read, as a modem answers AT
+    // at once.
     cm_puts("AT\r");
     msleep(ANTWORTZEIT);
-    cm_gets(a, 5, sizeof a);
+    cm_gets(a, 1, sizeof a);
     msleep(1000);
     cm_puts("AT\r");
     msleep(ANTWORTZEIT);
-    cm_gets(a, 5, sizeof a);
+    cm_gets(a, 1, sizeof a);
     cm_puts("ATI\r");
     msleep(2 * ANTWORTZEIT);
     // The identification may come in several pieces (echo, then the lines): what arrives
-    // until the modem falls silent is taken together.
+    // until its final result or until the modem falls silent is taken together.
     char ganz[4 * CM_ANTWORTGROESSE] = "";
     for (int i = 0; i < 4; i++) {
-        cm_gets(a, 5, sizeof a);
+        cm_gets(a, 1, sizeof a);
         if (!a[0]) break;
         size_t l = strlen(ganz);
         strmcpy(ganz + l, a, sizeof ganz - l);
+        if (strstr(a, "OK") || strstr(a, "ERROR")) break;
     }
     cm_close();
     // Compared in upper case, as the identification does: a stick may answer "huawei".

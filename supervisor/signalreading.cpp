@@ -85,8 +85,10 @@ int sr__versuch(sr_zustand_t& z) {
     int st = ss_regstatus(a, "CGREG");
     if (st == SS_REG_SIMPIN) {
         // The SIM asks again (after a reset of the modem): unlock it from the configuration.
-        // A PIN it has rejected is never sent again; the program stops instead.
+        // A PIN it has rejected is never sent again; the program stops instead, and the PIN
+        // leaves the ini file as one rejected at start does, so no later start sends it.
         int code = de_inipin(2);
+        if (code == DE_PINFALSCH || code == DE_PUKNOETIG || code == DE_PUKFALSCH) de_pinloeschen();
         if (code != DE_BEREIT) {
             const char* t = sr_pintext(code);
             sr__stopp(t, t, 4000);

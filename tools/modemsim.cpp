@@ -96,6 +96,20 @@ struct ms__zustand {
     char zweitname[256] = "";
     std::string zweitpuffer, zweitantwort;
     bool statusrahmen = false; // answer the next command frame with the binary end status
+    // SIM busy: for simbusysek seconds after AT+CFUN=1 and after an accepted PIN/PUK the
+    // SIM answers "+CME ERROR: 14" until simbusybis (monotonic ms)
+    int simbusysek = 0;
+    long simbusybis = 0;
+    // answers to commands beginning with stillbefehl are swallowed (echo stays);
+    // stillanzahl answers still to swallow, -1 until "silent off"
+    std::string stillbefehl;
+    int stillanzahl = 0;
+    // what real sticks do, each switched on by itself: answers in two writes, per-command
+    // latency, unsolicited lines at random moments
+    bool teilen = false, latenz = false, spontan = false;
+    long verzoegerung = 0;   // latency before the answer being sent (ms)
+    long naechstspontan = 0; // when the next unsolicited line is due (monotonic ms)
+    unsigned spontanzaehler = 0;
 };
 
 ms__zustand ms__z;
@@ -172,11 +186,92 @@ void ms__echo() {
     ms__schreibroh(e.data(), e.size());
 }
 
+std::string ms__gross(std::string s) {
+    for (char& c : s)
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool ms__beginnt(const std::string& s, const char* p) {
+    return s.rfind(p, 0) == 0;
+}
+
+// An unsolicited line as the device sends it on its own: Huawei's status lines, and the
+// registration reports once +CREG=/+CGREG= asked for them. Empty when there is none.
+std::string ms__spontanzeile() {
+    std::vector<std::string> z;
+    // the report form has no <n>
+    int stat =
+        ms__z.sim == MS_BEREIT && ms__z.cfun == 1 && !ms__z.netzname.empty() ? ms__z.regstatus : 0;
+    auto bericht = [&](const char* name, int n) {
+        std::string r = std::string("+") + name + ": " + std::to_string(stat);
+        if (n == 2 && (stat == 1 || stat == 5)) r += ",\"" + ms__z.lac + "\",\"" + ms__z.ci + "\"";
+        return r;
+    };
+    if (ms__z.cregn > 0) z.push_back(bericht("CREG", ms__z.cregn));
+    if (ms__z.cgregn > 0) z.push_back(bericht("CGREG", ms__z.cgregn));
+    if (ms__z.geraet->typ == 3) {
+        z.push_back("^RSSI:" + std::to_string(ms__z.signal));
+        z.push_back("^MODE:5,4");
+        z.push_back("^BOOT:20952,0,0,0,75");
+        z.push_back("^DSFLOWRPT:00000012,00000000,00000000,0000000000000000,0000000000000000,"
+                    "0000000000,0000000000");
+    }
+    if (z.empty()) return "";
+    return "\r\n" + z[ms__z.spontanzaehler++ % z.size()] + "\r\n";
+}
+
+// Sends an unsolicited line when one is due and the line can take it without blocking
+// (nobody may be reading); never in data mode.
+void ms__spontan(bool jetzt) {
+    if (!ms__z.spontan || ms__z.datenmodus) return;
+    long t = ms__jetztms();
+    if (!jetzt && t < ms__z.naechstspontan) return;
+    ms__z.naechstspontan = t + 500 + rand() % 2000;
+    pollfd p{ms__z.master, POLLOUT, 0};
+    if (poll(&p, 1, 0) != 1 || !(p.revents & POLLOUT)) return;
+    std::string z = ms__spontanzeile();
+    if (!z.empty()) ms__schreibroh(z.data(), z.size());
+}
+
+// How long a real stick takes for a command before it answers (ms): the SIM, the network
+// and the radio settings take a second or two, everything else a few dozen ms.
+long ms__latenzfuer(const std::string& zeile) {
+    std::string c = ms__gross(zeile);
+    if (!ms__beginnt(c, "AT")) return 0;
+    c = c.substr(2);
+    if (ms__beginnt(c, "+CPIN=")) return 1500;
+    if (c == "+COPS=?") return 2000;
+    if (ms__beginnt(c, "+COPS=") && !ms__beginnt(c, "+COPS=3")) return 1500;
+    if (ms__beginnt(c, "+CGATT=") || ms__beginnt(c, "^SYSCFG=")) return 1000;
+    if (ms__beginnt(c, "+CFUN=")) return 500;
+    return 20 + rand() % 60;
+}
+
+// Writes an answer the way USB sticks deliver it: the information lines in one packet,
+// the final result some hundred ms later in the next (a bare result split after its
+// leading line end); an unsolicited line may come in between.
+void ms__liefere(const std::string& text) {
+    if (!ms__z.teilen || text.size() < 4) {
+        ms__schreibroh(text.data(), text.size());
+        return;
+    }
+    size_t k = text.rfind("\r\n", text.size() - 3);
+    if (k == std::string::npos || k == 0) k = 2;
+    ms__schreibroh(text.data(), k);
+    ms__schlaf(100 + rand() % 200);
+    if (rand() % 3 == 0) ms__spontan(true);
+    ms__schreibroh(text.data() + k, text.size() - k);
+}
+
 // Sends an answer, applying a pending fault to it.
 void ms__antworte(const std::string& text) {
     ms__echo();
     std::string f = ms__z.fehler;
     if (--ms__z.fehleranzahl <= 0) ms__z.fehler.clear();
+    long latenz = ms__z.verzoegerung;
+    ms__z.verzoegerung = 0;
+    if (latenz > 0 && f != "hangup") ms__schlaf(latenz);
     if (f == "silence") return;
     if (f == "hangup") {
         close(ms__z.master);
@@ -201,18 +296,8 @@ void ms__antworte(const std::string& text) {
             g += static_cast<char>(0x80 + rand() % 0x7f);
         ms__schreibroh(g.data(), g.size());
     } else {
-        ms__schreibroh(text.data(), text.size());
+        ms__liefere(text);
     }
-}
-
-std::string ms__gross(std::string s) {
-    for (char& c : s)
-        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
-bool ms__beginnt(const std::string& s, const char* p) {
-    return s.rfind(p, 0) == 0;
 }
 
 // The quoted arguments of a command such as +CPIN="1234","5678".
@@ -268,6 +353,24 @@ std::string ms__simfehler() {
     return "";
 }
 
+// Starts the SIM's busy time, as after power-up of the radio or an accepted PIN.
+void ms__simbeschaeftigt() {
+    if (ms__z.simbusysek > 0) ms__z.simbusybis = ms__jetztms() + ms__z.simbusysek * 1000L;
+}
+
+// True while the SIM is busy and the command (without "AT", upper case) needs it. The
+// radio's own commands (+CSQ, +CFUN, identification) are answered meanwhile.
+bool ms__simbelegt(const std::string& c) {
+    if (ms__z.simbusybis == 0 || ms__jetztms() >= ms__z.simbusybis) return false;
+    if (ms__beginnt(c, "+CSQ") || ms__beginnt(c, "+CFUN") || ms__beginnt(c, "+CMEE") ||
+        ms__beginnt(c, "+CIND") || ms__beginnt(c, "+CBC") || ms__beginnt(c, "+CGM") ||
+        ms__beginnt(c, "+CGSN"))
+        return false;
+    return ms__beginnt(c, "+C") || ms__beginnt(c, "^CPIN") || ms__beginnt(c, "D") ||
+           ms__beginnt(c, "_O") || ms__beginnt(c, "^SYS") || ms__beginnt(c, "$NW") ||
+           ms__beginnt(c, "!SEL") || ms__beginnt(c, "+Z");
+}
+
 std::string ms__q(const std::string& s) {
     return ms__z.ohnequotes ? s : "\"" + s + "\"";
 }
@@ -309,6 +412,7 @@ std::string ms__befehl(const std::string& zeile) {
     if (c == "+CGMM" || c == "+GMM") return info(d.modell);
     if (c == "+CGMR" || c == "+GMR") return info(d.revision);
     if (c == "+CGSN" || c == "+GSN") return info("353142012345674");
+    if (ms__simbelegt(c)) return ms__cme(14, "SIM busy");
     if (c == "+CIMI") return ms__z.sim == MS_BEREIT ? info("262011234567890") : ms__simfehler();
     if (ms__beginnt(c, "+CMEE=")) {
         auto z = ms__zahlen(c);
@@ -350,6 +454,7 @@ std::string ms__befehl(const std::string& zeile) {
             if (a[0] == ms__z.pin) {
                 ms__z.sim = MS_BEREIT;
                 ms__z.pinrest = 3;
+                ms__simbeschaeftigt();
                 return ok;
             }
             if (--ms__z.pinrest <= 0) {
@@ -363,6 +468,7 @@ std::string ms__befehl(const std::string& zeile) {
                 ms__z.sim = MS_BEREIT;
                 ms__z.pinrest = 3;
                 ms__z.pukrest = 10;
+                ms__simbeschaeftigt();
                 return ok;
             }
             if (a.size() < 2) return ms__cme(12, "SIM PUK required");
@@ -385,6 +491,7 @@ std::string ms__befehl(const std::string& zeile) {
         if (z.empty() || z[0] < 0) return err;
         ms__z.cfun = typ == 5 ? (z[0] == 4 ? 4 : 1) : z[0];
         if (typ == 5 && (z[0] == 1 || z[0] == 5 || z[0] == 6)) ms__z.opsys = z[0];
+        if (z[0] == 1) ms__simbeschaeftigt();
         return ok;
     }
     // everything below needs the SIM
@@ -532,11 +639,13 @@ void ms__steuerung(const std::string& zeile) {
         ms__z.actgesetzt = true;
         return;
     }
+    // "cmee N": the error form, as if the host had sent AT+CMEE=N
+    if (sscanf(zeile.c_str(), "cmee %d", &ms__z.cmee) == 1) return;
     if (zeile == "statusframe") {
         ms__z.statusrahmen = true;
         return;
     }
-    if (sscanf(zeile.c_str(), "sim %127s", a) == 1) {
+    if (zeile.rfind("sim ", 0) == 0 && sscanf(zeile.c_str(), "sim %127s", a) == 1) {
         std::string s = a;
         ms__z.sim = s == "ready" ? MS_BEREIT : s == "pin" ? MS_PIN : s == "puk" ? MS_PUK : MS_FEHLT;
         return;
@@ -547,6 +656,40 @@ void ms__steuerung(const std::string& zeile) {
         ms__z.fehler = a;
         ms__z.fehleranzahl = anzahl < 1 ? 1 : anzahl;
         if (ms__z.fehler == "hangup") ms__antworte("");
+        return;
+    }
+    // "simbusy SECONDS": the SIM's busy time after CFUN=1 and the PIN (0 switches it off)
+    if (sscanf(zeile.c_str(), "simbusy %d", &anzahl) == 1) {
+        ms__z.simbusysek = anzahl < 0 ? 0 : anzahl;
+        if (ms__z.simbusysek == 0) ms__z.simbusybis = 0;
+        return;
+    }
+    // "silent CMD [COUNT]": the next COUNT answers (one by default; 0 or "always" until
+    // "silent off") to commands beginning with CMD are not sent
+    if (sscanf(zeile.c_str(), "silent %127s %127s", a, b) >= 1) {
+        std::string n = b;
+        if (std::string(a) == "off") {
+            ms__z.stillbefehl.clear();
+            ms__z.stillanzahl = 0;
+        } else {
+            ms__z.stillbefehl = ms__gross(a);
+            ms__z.stillanzahl = n.empty() ? 1 : n == "always" || atoi(b) <= 0 ? -1 : atoi(b);
+        }
+        return;
+    }
+    // "split|latency|unsolicited on|off", and "realistic on|off" for all of them with a
+    // SIM busy for 2 s after CFUN=1 and the PIN
+    if (sscanf(zeile.c_str(), "%127s %127s", a, b) == 2 &&
+        (std::string(b) == "on" || std::string(b) == "off")) {
+        std::string was = a;
+        bool an = std::string(b) == "on";
+        if (was == "split" || was == "realistic") ms__z.teilen = an;
+        if (was == "latency" || was == "realistic") ms__z.latenz = an;
+        if (was == "unsolicited" || was == "realistic") ms__z.spontan = an;
+        if (was == "realistic") {
+            ms__z.simbusysek = an ? 2 : 0;
+            if (!an) ms__z.simbusybis = 0;
+        }
         return;
     }
     if (zeile == "ring") {
@@ -578,6 +721,15 @@ void ms__steuerdatei() {
     }
 }
 
+// True when the answer to this command line is to be swallowed ("silent").
+bool ms__still(const std::string& zeile) {
+    if (ms__z.stillbefehl.empty() || ms__z.stillanzahl == 0) return false;
+    std::string g = ms__gross(zeile);
+    if (!ms__beginnt(g, "AT") || !ms__beginnt(g.substr(2), ms__z.stillbefehl.c_str())) return false;
+    if (ms__z.stillanzahl > 0 && --ms__z.stillanzahl == 0) ms__z.stillbefehl.clear();
+    return true;
+}
+
 void ms__byte(char c) {
     if (ms__z.datenmodus) {
         // "+++" leaves the data mode
@@ -596,7 +748,14 @@ void ms__byte(char c) {
         ms__z.zeile.clear();
         while (!z.empty() && z[0] == ' ')
             z.erase(0, 1);
-        if (!z.empty()) ms__antworte(ms__befehl(z));
+        if (z.empty()) return;
+        std::string antwort = ms__befehl(z);
+        if (ms__still(z)) {
+            ms__echo();
+            return;
+        }
+        if (ms__z.latenz) ms__z.verzoegerung = ms__latenzfuer(z);
+        ms__antworte(antwort);
         return;
     }
     if (c == 8 || c == 127) {
@@ -690,7 +849,7 @@ void ms__hilfe() {
     fputs("usage: modemsim [--type N] [--pin PIN] [--puk PUK] [--nopin] [--nosim]\n"
           "                [--signal N] [--network NAME NUMERIC] [--cell LAC CI] [--unquoted]\n"
           "                [--byid DIR --name NAME] [--control FILE] [--transcript FILE]\n"
-          "                [--secondary]\n",
+          "                [--secondary] [--simbusy SECONDS] [--realistic]\n",
           stderr);
 }
 
@@ -729,6 +888,11 @@ int main(int argc, char** argv) {
             ms__z.ci = argv[++i];
         } else if (o == "--secondary") {
             zweitport = true;
+        } else if (o == "--simbusy" && hat1) {
+            ms__z.simbusysek = std::max(0, atoi(argv[++i]));
+        } else if (o == "--realistic") {
+            ms__z.teilen = ms__z.latenz = ms__z.spontan = true;
+            ms__z.simbusysek = 2;
         } else if (o == "--unquoted") {
             ms__z.ohnequotes = true;
         } else if (o == "--byid" && hat1) {
@@ -819,6 +983,7 @@ int main(int argc, char** argv) {
                 ms__echo();
             }
         }
+        if (ms__z.slave >= 0) ms__spontan(false);
         long jetzt = ms__jetztms();
         if (jetzt >= naechste) {
             naechste = jetzt + 50;

@@ -195,6 +195,66 @@ TEST_F(ConnectionRoad, ConnectTrafficMenuDisconnectEndAndKeptCounters) {
     EXPECT_EQ(header(ini2).substr(31, 6), "000050") << header(ini2);
 }
 
+// The same road against a modem that behaves like a real stick: answers in two pieces,
+// seconds for the PIN and the network commands, a busy SIM after power-up and PIN, and
+// unsolicited lines at any moment. It connects, counts and ends as against a prompt one.
+void realistisch(ConnectionRoad& r, const char* typ) {
+    ts_modemsim stick;
+    ASSERT_TRUE(stick.start({"--type", typ, "--pin", "1234", "--signal", "15", "--realistic"}));
+    const std::string kopf = "01 0AA000000123-0000000000001-0000043" + std::string(16, '0');
+    ts_writefile(r.dir + "/tandor.ini", kopf + "\nMOD=PIJ\nLAN=English\nCOM=/dev/ttyUSB0;NONE\n"
+                                               "CONA=SE\nCON=\nPIN=1234\nAPN=internet.t-mobile\n"
+                                               "DAY=15;15\nRND=10;5\n");
+    r.pid = r.starte(stick.port);
+    ASSERT_TRUE(ts_waitfor(r.dir + "/servilog.txt", "Connection established.", 90000))
+        << r.protokolle() << stick.transcript();
+    ts_writefile(r.ctl + "/traffic", "rx 20 1000\n");
+    ASSERT_EQ(r.netns("send 15 500"), "");
+    long rx = 0, tx = 0, rxalt = -1, txalt = -1;
+    for (int i = 0; i < 50 && (rx != rxalt || tx != txalt || rx < 20 * 1028 || tx < 15 * 528);
+         i++) {
+        rxalt = rx;
+        txalt = tx;
+        usleep(200000);
+        ASSERT_TRUE(r.zaehler(&rx, &tx)) << "ppp0 gone";
+    }
+    ASSERT_GE(rx, 20 * 1028);
+    ASSERT_GE(tx, 15 * 528);
+    sleep(10); // statistics passes, so the started online minute is counted
+    ASSERT_TRUE(r.zaehler(&rx, &tx));
+    r.ende();
+    if (r.HasFatalFailure()) return;
+    long kb = 123 + (999 + rx + tx + 9999) / 10000 * 10;
+    std::vector<std::string> z = logzeilen(r.dir + "/connlog.txt");
+    auto ab = std::find(z.begin(), z.end(), "Connection name: ppp0");
+    ASSERT_NE(ab, z.end()) << r.connlog();
+    EXPECT_EQ(ab[1], "Connection established.") << r.connlog();
+    EXPECT_EQ(std::count(z.begin(), z.end(), "Subtotal: " + std::to_string(kb) + " kB"), 1)
+        << r.connlog();
+    EXPECT_EQ(std::count(z.begin(), z.end(), "Subtotal: 0000:50"), 1) << r.connlog();
+    std::string ini = ts_readfile(r.dir + "/tandor.ini");
+    char k[24];
+    snprintf(k, sizeof k, "%09ld", kb);
+    EXPECT_EQ(header(ini).substr(6, 9), k) << header(ini);
+    EXPECT_EQ(header(ini).substr(31, 6), "000050") << header(ini);
+    EXPECT_EQ(r.servilog().find("1234"), std::string::npos) << "the PIN reached the log";
+    // The modem did behave like a real one: answers came in pieces, and a Huawei stick's
+    // own lines were taken out of the answers they fell into.
+    std::string tr = stick.transcript();
+    EXPECT_NE(tr.find("> \\r\\n\n"), std::string::npos) << tr;
+    if (std::string(typ) == "3") {
+        EXPECT_NE(r.servilog().find(" u:  ^"), std::string::npos) << r.servilog();
+    }
+}
+
+TEST_F(ConnectionRoad, ARealisticHuaweiStickConnectsCountsAndEnds) {
+    realistisch(*this, "3");
+}
+
+TEST_F(ConnectionRoad, ARealisticOptionStickConnectsCountsAndEnds) {
+    realistisch(*this, "1");
+}
+
 TEST_F(ConnectionRoad, AModemHangingUpWhileConnectedIsRedialledOrTheProgramEndsWithItsCounters) {
     // The stick is published as a link in the scratch directory, so a new one can take its
     // place: /dev/ttyUSB0 -> dir/modem -> the simulator's pty.

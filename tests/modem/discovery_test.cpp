@@ -3,9 +3,16 @@
 // the radio-mode commands.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "core/helpers.h"
 #include "core/programstate.h"
@@ -34,6 +41,7 @@ class Discovery : public ::testing::Test {
     }
     void TearDown() override {
         cm_end();
+        sy_setclock(SY_CLOCK_REAL);
         sy_setpath(SY_SERIALBYID, nullptr);
     }
     // Starts the simulator and points the command port at it.
@@ -144,6 +152,254 @@ TEST_F(Discovery, NeverSendsARejectedOrInvalidPinAgain) {
     // the right PIN still works: the SIM was not locked
     strMcpy(inidat.pin, "1234");
     EXPECT_EQ(de_inipin(2), DE_BEREIT);
+}
+
+// Answers to AT+CPIN? and AT+CPIN= as modems send them.
+const std::string READY = "\r\n+CPIN: READY\r\n\r\nOK\r\n",
+                  SIMPIN = "\r\n+CPIN: SIM PIN\r\n\r\nOK\r\n",
+                  SIMPUK = "\r\n+CPIN: SIM PUK\r\n\r\nOK\r\n", OK = "\r\nOK\r\n",
+                  ERR = "\r\nERROR\r\n", BUSY14 = "\r\n+CME ERROR: 14\r\n",
+                  BUSYTEXT = "\r\n+CME ERROR: SIM busy\r\n", CME16 = "\r\n+CME ERROR: 16\r\n",
+                  FALSCH = "\r\n+CME ERROR: incorrect password\r\n",
+                  NOSIM = "\r\n+CME ERROR: 10\r\n", STILL = "";
+
+TEST(SimAnswers, StateOfTheSimFromAtCpinQuery) {
+    struct {
+        std::string antwort;
+        int lage;
+    } const faelle[] = {
+        {READY, DE_SIM_BEREIT},
+        {"\r\n+CPIN: SIM PIN2\r\n\r\nOK\r\n", DE_SIM_BEREIT},
+        {"AT+CPIN?\r\r\n+CPIN:READY\r\n", DE_SIM_BEREIT}, // echo on, OK still to come
+        {SIMPIN, DE_SIM_PIN},
+        {"\r\n+CPIN: SIM PIN\r\n", DE_SIM_PIN}, // the OK in the next packet
+        {"\r\n+CME ERROR: SIM PIN required\r\n", DE_SIM_PIN},
+        {SIMPUK, DE_SIM_PUK},
+        {"\r\n+CME ERROR: 12\r\n", DE_SIM_PUK},
+        {BUSY14, DE_SIM_WARTEN},
+        {BUSYTEXT, DE_SIM_WARTEN},
+        {"\r\n+CME ERROR: sim BUSY\r\n", DE_SIM_WARTEN},
+        {STILL, DE_SIM_WARTEN},
+        {"AT+CPIN?\r", DE_SIM_WARTEN},  // only the echo: the answer is late
+        {"\r\n+CPIN: ", DE_SIM_WARTEN}, // cut off
+        {ERR, DE_SIM_FEHLER},
+        {NOSIM, DE_SIM_FEHLT},
+        {"\r\n+CME ERROR: 140\r\n", DE_SIM_FEHLT}, // not 14
+        {"\r\n+CME ERROR: SIM not inserted\r\n", DE_SIM_FEHLT},
+    };
+    for (const auto& f : faelle)
+        EXPECT_EQ(de_simlage(f.antwort.c_str()), f.lage) << f.antwort;
+}
+
+TEST(SimAnswers, VerdictOnACodeFromBothAnswers) {
+    enum { A = DE_CODE_ANGENOMMEN, X = DE_CODE_ABGELEHNT, U = DE_CODE_PUK, W = DE_CODE_WARTEN };
+    struct {
+        std::string code, abfrage;
+        bool puk;
+        int urteil;
+    } const faelle[] = {
+        // turned down: an error other than busy, and the SIM still asks
+        {ERR, SIMPIN, false, X},
+        {CME16, SIMPIN, false, X},
+        {FALSCH, SIMPIN, false, X},
+        {"\r\n+CME ERROR: 3\r\n", SIMPIN, false, X},
+        // the third wrong PIN: the SIM asks for its PUK
+        {FALSCH, SIMPUK, false, U},
+        {STILL, SIMPUK, false, U},
+        // accepted, whatever the code's answer was
+        {OK, READY, false, A},
+        {STILL, READY, false, A},
+        {ERR, READY, false, A},
+        // no verdict: the SIM did not look at the code, or its answers are missing
+        {BUSY14, SIMPIN, false, W},
+        {BUSYTEXT, SIMPIN, false, W},
+        {STILL, SIMPIN, false, W},
+        {OK, SIMPIN, false, W},
+        {ERR, BUSY14, false, W},
+        {ERR, STILL, false, W},
+        {ERR, ERR, false, W},
+        // PUK and new PIN
+        {OK, READY, true, A},
+        {CME16, SIMPUK, true, X},
+        {STILL, SIMPUK, true, W},
+        {ERR, SIMPIN, true, W},
+    };
+    for (const auto& f : faelle)
+        EXPECT_EQ(de_codeurteil(f.code.c_str(), f.abfrage.c_str(), f.puk), f.urteil)
+            << f.code << " / " << f.abfrage << (f.puk ? " (PUK)" : "");
+}
+
+// A modem on a pseudo-terminal whose answers to AT+CPIN? and AT+CPIN= come from two lists:
+// each command takes the next answer of its list and the last one repeats; "" sends
+// nothing. Every other command gets OK.
+struct SkriptModem {
+    std::vector<std::string> frage, code;
+    std::string port;
+    std::atomic<int> fragen{0}, codes{0};
+
+    bool start() {
+        char name[256];
+        if (openpty(&master, &slave, name, nullptr, nullptr) != 0) return false;
+        termios t{};
+        tcgetattr(slave, &t);
+        cfmakeraw(&t);
+        tcsetattr(slave, TCSANOW, &t);
+        port = name;
+        leser = std::thread([this] { lauf(); });
+        return true;
+    }
+    ~SkriptModem() {
+        ende = true;
+        if (leser.joinable()) leser.join();
+        if (master >= 0) close(master);
+        if (slave >= 0) close(slave);
+    }
+
+  private:
+    int master = -1, slave = -1; // the slave stays open so that the master never reads EIO
+    std::atomic<bool> ende{false};
+    std::thread leser;
+
+    static const std::string& naechste(const std::vector<std::string>& l, int i) {
+        return l[std::min<size_t>(static_cast<size_t>(i), l.size() - 1)];
+    }
+    void lauf() {
+        std::string zeile;
+        while (!ende) {
+            pollfd p{master, POLLIN, 0};
+            if (poll(&p, 1, 20) <= 0) continue;
+            char b[256];
+            ssize_t n = read(master, b, sizeof b);
+            for (ssize_t i = 0; i < n; i++) {
+                if (b[i] != '\r') {
+                    zeile += b[i];
+                    continue;
+                }
+                std::string a = OK;
+                if (zeile == "AT+CPIN?" && !frage.empty())
+                    a = naechste(frage, fragen++);
+                else if (zeile.rfind("AT+CPIN=", 0) == 0 && !code.empty())
+                    a = naechste(code, codes++);
+                zeile.clear();
+                if (!a.empty() && write(master, a.data(), a.size()) < 0) return;
+            }
+        }
+    }
+};
+
+TEST_F(Discovery, SimUnlockRetriesASilentOrBusySimAndErasesNothingItDidNotReject) {
+    // The waits run on the virtual clock; the 20 s of patience pass at once while every
+    // answer still takes its real way through the port.
+    struct {
+        const char* pin; // each row its own PIN: a rejected one is never sent again
+        std::vector<std::string> frage, code;
+        int ergebnis, gesendet;
+    } const faelle[] = {
+        {"1001", {READY}, {}, DE_BEREIT, 0},
+        // busy after switching on, then busy again after the accepted PIN
+        {"1002", {BUSY14, BUSY14, SIMPIN, BUSYTEXT, READY}, {OK}, DE_BEREIT, 1},
+        // a modem without +CMEE says busy as plain ERROR
+        {"1003", {ERR, ERR, SIMPIN, ERR, READY}, {OK}, DE_BEREIT, 1},
+        // silent answers before and after the code
+        {"1004", {STILL, SIMPIN, STILL, READY}, {OK}, DE_BEREIT, 1},
+        // a busy SIM has not looked at the code: it is sent again
+        {"1005", {SIMPIN, READY}, {BUSY14, OK}, DE_BEREIT, 2},
+        // a silent code answer is not a rejection when the SIM is ready then
+        {"1006", {SIMPIN, READY}, {STILL}, DE_BEREIT, 1},
+        // turned down in each form, and the third time into the PUK
+        {"1007", {SIMPIN}, {ERR}, DE_PINFALSCH, 1},
+        {"1008", {SIMPIN}, {CME16}, DE_PINFALSCH, 1},
+        {"1009", {SIMPIN, SIMPIN}, {FALSCH}, DE_PINFALSCH, 1},
+        {"1010", {SIMPIN, SIMPUK}, {FALSCH}, DE_PUKNOETIG, 1},
+        // an error, then busy to the end: no verdict, the modem does not respond
+        {"1011", {SIMPIN, BUSY14}, {ERR}, DE_STUMM, 1},
+        // the code taken, the SIM still asking to the end: not a wrong PIN either
+        {"1012", {SIMPIN}, {OK}, DE_STUMM, 1},
+        // busy before the code to the end: nothing sent
+        {"1013", {BUSY14}, {}, DE_STUMM, 0},
+        // a plain ERROR that never ends is a missing SIM; a named error is one at once
+        {"1014", {ERR}, {}, DE_KEINESIM, 0},
+        {"1015", {NOSIM}, {}, DE_KEINESIM, 0},
+    };
+    for (const auto& f : faelle) {
+        SCOPED_TRACE(f.pin);
+        SkriptModem m;
+        m.frage = f.frage;
+        m.code = f.code;
+        ASSERT_TRUE(m.start());
+        strMcpy(inidat.com1, m.port.c_str());
+        strMcpy(inidat.pin, f.pin);
+        sy_setclock(SY_CLOCK_AUTO, 1700000000);
+        long long t0 = sy_monotonicms();
+        EXPECT_EQ(de_inipin(2), f.ergebnis);
+        long long dauer = sy_monotonicms() - t0;
+        sy_setclock(SY_CLOCK_REAL);
+        EXPECT_EQ(m.codes.load(), f.gesendet);
+        EXPECT_STREQ(inidat.pin, f.pin); // de_inipin itself never erases a PIN
+        if (f.ergebnis == DE_STUMM) {
+            // asked about once a second for 20 s
+            EXPECT_GE(dauer, 20000);
+            EXPECT_LE(dauer, 23000);
+            EXPECT_GE(m.fragen.load(), 16);
+            EXPECT_LE(m.fragen.load(), 24);
+        } else if (f.ergebnis != DE_KEINESIM) {
+            EXPECT_LT(dauer, 8000);
+        }
+        cm_close();
+    }
+}
+
+TEST_F(Discovery, ACodeWithoutVerdictIsNotSentAgainWhileTheSimAsks) {
+    SkriptModem m;
+    m.frage = {SIMPIN};
+    m.code = {STILL};
+    ASSERT_TRUE(m.start());
+    strMcpy(inidat.com1, m.port.c_str());
+    strMcpy(inidat.pin, "2001");
+    sy_setclock(SY_CLOCK_AUTO, 1700000000);
+    EXPECT_EQ(de_inipin(2), DE_STUMM);
+    EXPECT_EQ(de_inipin(2), DE_STUMM);
+    EXPECT_EQ(m.codes.load(), 1);
+    cm_close();
+    // another PIN in the configuration is a new try
+    SkriptModem n;
+    n.frage = {SIMPIN, READY};
+    n.code = {OK};
+    ASSERT_TRUE(n.start());
+    strMcpy(inidat.com1, n.port.c_str());
+    strMcpy(inidat.pin, "2002");
+    EXPECT_EQ(de_inipin(2), DE_BEREIT);
+    EXPECT_EQ(n.codes.load(), 1);
+    sy_setclock(SY_CLOCK_REAL);
+}
+
+TEST_F(Discovery, PortPreparationClearsOnlyACodeTheSimTurnedDown) {
+    struct {
+        const char* pin;
+        std::vector<std::string> frage, code;
+        const char* bleibt;
+        int ergebnis;
+    } const faelle[] = {
+        {"3001", {BUSY14}, {}, "3001", 0},         // busy to the end: kept
+        {"3002", {SIMPIN}, {STILL}, "3002", 0},    // no verdict: kept
+        {"3003", {SIMPIN}, {CME16}, "", 0},        // turned down: cleared
+        {"3004", {SIMPIN, READY}, {OK}, "3004", 1} // accepted
+    };
+    for (const auto& f : faelle) {
+        SCOPED_TRACE(f.pin);
+        SkriptModem m;
+        m.frage = f.frage;
+        m.code = f.code;
+        ASSERT_TRUE(m.start());
+        strMcpy(inidat.pin, f.pin);
+        char port[300];
+        strMcpy(port, m.port.c_str());
+        sy_setclock(SY_CLOCK_AUTO, 1700000000);
+        EXPECT_EQ(de_portini(port), f.ergebnis);
+        sy_setclock(SY_CLOCK_REAL);
+        EXPECT_STREQ(inidat.pin, f.bleibt);
+        cm_close();
+    }
 }
 
 TEST_F(Discovery, PukUnlockSendsPukAndNewPin) {

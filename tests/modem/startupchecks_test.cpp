@@ -272,6 +272,42 @@ TEST_F(StartChecks, EverySimStateGivesItsHintOrText) {
     }
 }
 
+TEST_F(StartChecks, ASimBusyToTheEndIsAModemNotRespondingAndKeepsThePin) {
+    // An Option stick: its SIM stays busy after AT+CFUN=1 far beyond the 20 s of patience,
+    // which pass on the virtual clock while every answer takes its real way.
+    Sim s;
+    ASSERT_TRUE(s.start({"--type", "1", "--pin", "1234", "--simbusy", "120"}));
+    ASSERT_TRUE(cm_open(s.port.c_str(), false));
+    // Echo off and busy as "+CME ERROR: 14" first, on the real clock: then every answer
+    // comes in one piece, as the virtual clock needs it.
+    char a[CM_ANTWORTGROESSE];
+    for (const char* befehl : {"ATE0\r", "AT+CMEE=1\r"}) {
+        cm_puts(befehl);
+        msleep(100);
+        cm_gets(a, 5);
+    }
+    cm_close();
+    strMcpy(inidat.comport, s.port.c_str());
+    strMcpy(inidat.apn, "web.example");
+    strMcpy(inidat.pin, "1234");
+    virtuell();
+    long long t0 = sy_monotonicms();
+    bool neu;
+    EXPECT_EQ(pruefe(neu), 0); // not a configuration fault: the main thread tries again
+    EXPECT_GE(sy_monotonicms() - t0, 20000);
+    EXPECT_STREQ(inidat.pin, "1234");
+    EXPECT_FALSE(neu);
+    EXPECT_EQ(inidat.hinweisk, '0');
+    EXPECT_FALSE(gezeigt("PIN is not valid"));
+    std::string t = s.transcript();
+    EXPECT_EQ(ts_count(t, "CPIN="), 0) << t;
+    EXPECT_GE(ts_count(t, "AT+CPIN?"), 16) << t;
+    // The main thread's own unlock ends the same way: result 2, "Modem not responding."
+    inicounterglobal++;
+    EXPECT_EQ(de_inipin(0), DE_STUMM);
+    EXPECT_EQ(ts_count(s.transcript(), "CPIN="), 0);
+}
+
 TEST_F(StartChecks, NetworkListIsAskedForAndStoredBehindTheQuestionMark) {
     Sim s;
     ASSERT_TRUE(s.start({"--type", "3", "--nopin", "--network", "E-Plus", "26203"}));

@@ -360,12 +360,24 @@ TEST_F(SignalReading, SimAskingForItsPinAgain) {
     EXPECT_EQ(endeaufrufe, 0);
 
     // A wrong PIN is tried once; the program stops, and on the next start the rejected
-    // PIN is not sent again.
+    // PIN is not sent again: it leaves the ini file, whose other lines stay as they are.
+    const std::string ini = "01 0AA000000000-0000000000001-0000000000000000000000000\n"
+                            "09 APN=web.example\r\n"
+                            "11 PIN=9999\r\n"
+                            "12 PING=www.example.org\n"
+                            "CONA=SE\n";
+    ts_writefile("tandor.ini", ini);
     strMcpy(inidat.pin, "9999");
     s.control("sim pin");
     EXPECT_EQ(sr_zyklus(z, 2, st), SR_ENDE);
     EXPECT_EQ(endeaufrufe, 1);
     EXPECT_EQ(statustexte.back(), "*PIN is not valid in file \"tandor.ini\"!");
+    EXPECT_EQ(ts_readfile("tandor.ini"), "01 0AA000000000-0000000000001-0000000000000000000000000\n"
+                                         "09 APN=web.example\r\n"
+                                         "11 PIN=\r\n"
+                                         "12 PING=www.example.org\n"
+                                         "CONA=SE\n");
+    EXPECT_STREQ(inidat.pin, "");
     EXPECT_EQ(sr_zyklus(z, 3, st), SR_ENDE);
     EXPECT_EQ(endeaufrufe, 2);
     EXPECT_EQ(ts_count(s.transcript(), "AT+CPIN=9999"), 1);
