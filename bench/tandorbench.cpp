@@ -1,9 +1,11 @@
 // Benchmarks of the real tandor binary against the modem simulator, in a private /dev and
 // network as the end-to-end tests run it (root, a display in DISPLAY):
-//   tandorbench BUILDDIR start|reaction|footprint|accounting [--full]
+//   tandorbench BUILDDIR start|reaction|footprint|accounting [--full] [--realistic]
 // Each prints a machine line, its figures, and lines "RESULT|benchmark|figure|goal" that
 // scripts/bench.sh collects into one table. Without --full the runs are scaled down and
-// say so.
+// say so. --realistic runs the start benchmark against a simulator that answers like a
+// real stick (answers in pieces, seconds for the slow commands, a busy SIM, unsolicited
+// lines): the reads' waits include the modem's latency, so the goal stays the same ratio.
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -28,6 +30,7 @@ namespace {
 
 std::string bm__build, bm__src;
 bool bm__voll = false;
+bool bm__realistisch = false;
 
 long long bm__jetzt() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -151,9 +154,17 @@ struct bm_lauf {
         dir = mkdtemp(vorlage);
         ctl = dir + "/pppd";
         mkdir(ctl.c_str(), 0755);
-        sim = bm__spawn({bm__build + "/tools/modemsim", "--type", typ, "--pin", "1234", "--control",
-                         dir + "/simctl", "--transcript", dir + "/transcript"},
-                        dir + "/modemsim.out");
+        std::vector<std::string> a = {bm__build + "/tools/modemsim",
+                                      "--type",
+                                      typ,
+                                      "--pin",
+                                      "1234",
+                                      "--control",
+                                      dir + "/simctl",
+                                      "--transcript",
+                                      dir + "/transcript"};
+        if (bm__realistisch) a.push_back("--realistic");
+        sim = bm__spawn(a, dir + "/modemsim.out");
         for (int i = 0; i < 100 && port.empty(); i++) {
             bm__ms(50);
             std::string s = bm__lies(dir + "/modemsim.out");
@@ -287,7 +298,8 @@ int bm_start() {
     int n = bm__voll ? 5 : 1;
     bool gut = true;
     for (const char* typ : {"3", "1"}) {
-        const char* name = typ[0] == '3' ? "Huawei" : "Option";
+        std::string name = typ[0] == '3' ? "Huawei" : "Option";
+        if (bm__realistisch) name += ", realistic modem";
         double summewand = 0, summesoll = 0;
         for (int i = 0; i < n; i++) {
             bm_lauf l;
@@ -296,7 +308,7 @@ int bm_start() {
             l.starte();
             long long t = l.verbunden();
             if (t < 0) {
-                printf("start %s: no connection within 120 s (%s)\n", name, l.dir.c_str());
+                printf("start %s: no connection within 120 s (%s)\n", name.c_str(), l.dir.c_str());
                 gut = false;
                 break;
             }
@@ -309,14 +321,14 @@ int bm_start() {
             long wand = static_cast<long>(t - l.start);
             printf("start %s run %d: %ld ms to connected; mandated: sleeps %ld ms + reads %ld ms "
                    "= %ld ms; ratio %.3f\n",
-                   name, i + 1, wand, schlaf, lesen, schlaf + lesen,
+                   name.c_str(), i + 1, wand, schlaf, lesen, schlaf + lesen,
                    double(wand) / double(schlaf + lesen));
             summewand += wand;
             summesoll += schlaf + lesen;
             l.ende();
         }
         if (summesoll > 0)
-            bm__ergebnis((std::string("start to connected, ") + name).c_str(),
+            bm__ergebnis(("start to connected, " + name).c_str(),
                          bm__f("%.1f s / %.1f s mandated = ratio %.3f", summewand / n / 1000,
                                summesoll / n / 1000, summewand / summesoll) +
                              (n > 1 ? " (mean of " + std::to_string(n) + ")" : ""),
@@ -608,7 +620,10 @@ int main(int argc, char** argv) {
     char voll[PATH_MAX];
     bm__build = realpath(argv[1], voll) ? voll : argv[1];
     bm__src = TANDOR_SOURCE_DIR;
-    bm__voll = argc > 3 && strcmp(argv[3], "--full") == 0;
+    for (int i = 3; i < argc; i++) {
+        if (strcmp(argv[i], "--full") == 0) bm__voll = true;
+        if (strcmp(argv[i], "--realistic") == 0) bm__realistisch = true;
+    }
     signal(SIGPIPE, SIG_IGN);
     std::string was = argv[2];
     printf("machine: %s\n", bm__maschine().c_str());

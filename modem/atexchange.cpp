@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -139,17 +140,25 @@ void cm__log(const char* format, const char* s) {
     lo_slog(format, m, -1);
 }
 
+// The read window is the device's own time, as a termios timeout would be: real time,
+// whatever clock the program's sleeps run on.
+long long cm__echtms() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1000LL + t.tv_nsec / 1000000;
+}
+
 // Reads the modem's answer until it is complete, the buffer holds grenze bytes or
 // fensterms have passed. The time spent waiting goes into the thread's wait tally, which
 // measures how long the program waited for the modem, not for itself; *gewartet gets the
 // whole time of the read. Returns the bytes read, -1 when the line failed before any came.
 ssize_t cm__liesganz(char* t, size_t grenze, long fensterms, const char* endzeile, long* gewartet) {
-    long long start = sy_monotonicms();
+    long long start = cm__echtms();
     size_t n = 0;
     bool fehler = false;
     t[0] = 0;
     while (n < grenze) {
-        long rest = fensterms - static_cast<long>(sy_monotonicms() - start);
+        long rest = fensterms - static_cast<long>(cm__echtms() - start);
         if (rest <= 0) break;
         pollfd p{cm__h, POLLIN, 0};
         long long t0 = sy_monotonicms();
@@ -171,7 +180,7 @@ ssize_t cm__liesganz(char* t, size_t grenze, long fensterms, const char* endzeil
         t[n] = 0;
         if (cm_antwortfertig(t, n, endzeile, cm_secport)) break;
     }
-    if (gewartet) *gewartet = static_cast<long>(sy_monotonicms() - start);
+    if (gewartet) *gewartet = static_cast<long>(cm__echtms() - start);
     return n == 0 && fehler ? -1 : static_cast<ssize_t>(n);
 }
 

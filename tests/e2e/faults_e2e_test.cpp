@@ -246,8 +246,9 @@ TEST_F(FaultRun, ACommandPortSilentOrLateWhileConnectedRestsReconnectsAndKeepsTh
     sleep(8);
     EXPECT_EQ(ts_waitpid(pid, 0), -1) << "ended on late answers\n" << protokolle();
 
-    // Silence long enough for the read-error score: a rest, a new start, a new link.
-    befehl.control("fault silence 12");
+    // Silence long enough for the read-error score (a point per second waited, two reads of
+    // 5 s): a rest, a new start, a new link.
+    befehl.control("fault silence 3");
     ASSERT_TRUE(wartelog("tandor paused. Standby.", 1, 120000)) << protokolle();
     ASSERT_TRUE(wartelog("Connection established.", 2, 120000)) << protokolle();
 

@@ -120,7 +120,7 @@ TEST_F(OutageRun, GarbageAndSilenceNeitherCrashNorHangTheProgram) {
     }
     ASSERT_EQ(ts_waitpid(pid, 0), -1) << protokolle();
     // A modem that stays mute long enough counts as gone: a rest, then the start-up again.
-    m.control("fault silence 14");
+    m.control("fault silence 3"); // two reads of 5 s reach the read-error score
     ASSERT_TRUE(wartelog("tandor paused. Standby.", 1, 60000)) << protokolle();
     ASSERT_TRUE(wartelog("Permitted to connect.", 2, 90000)) << protokolle();
 
