@@ -66,6 +66,20 @@ struct ConnectionRoad : TandorRun {
     bool zaehler(long* rx, long* tx) {
         return sscanf(netns("counters").c_str(), "%ld %ld", rx, tx) == 2;
     }
+    // Sends 20 datagrams of 1,000 bytes in and 15 of 500 bytes out through ppp0 and waits
+    // until the kernel's counters have them and stand still.
+    void verkehr(long* rx, long* tx) {
+        ts_writefile(ctl + "/traffic", "rx 20 1000\n");
+        ASSERT_EQ(netns("send 15 500"), "");
+        long rxalt = -1, txalt = -1;
+        for (int i = 0;
+             i < 50 && (*rx != rxalt || *tx != txalt || *rx < 20 * 1028 || *tx < 15 * 528); i++) {
+            rxalt = *rx;
+            txalt = *tx;
+            usleep(200000);
+            ASSERT_TRUE(zaehler(rx, tx)) << "ppp0 gone";
+        }
+    }
     void bild(const std::string& name) {
         system(("import -window root " + shots + "/" + name + ".png 2>/dev/null").c_str());
     }
@@ -107,16 +121,9 @@ TEST_F(ConnectionRoad, ConnectTrafficMenuDisconnectEndAndKeptCounters) {
     ASSERT_NE(t0.find(dial), std::string::npos) << t0;
 
     // Traffic both ways: 20 datagrams of 1,000 bytes in, 15 of 500 bytes out.
-    ts_writefile(ctl + "/traffic", "rx 20 1000\n");
-    ASSERT_EQ(netns("send 15 500"), "");
-    long rx = 0, tx = 0, rxalt = -1, txalt = -1;
-    for (int i = 0; i < 50 && (rx != rxalt || tx != txalt || rx < 20 * 1028 || tx < 15 * 528);
-         i++) {
-        rxalt = rx;
-        txalt = tx;
-        usleep(200000);
-        ASSERT_TRUE(zaehler(&rx, &tx)) << "ppp0 gone";
-    }
+    long rx = 0, tx = 0;
+    verkehr(&rx, &tx);
+    if (HasFatalFailure()) return;
     EXPECT_GE(rx, 20 * 1028);
     EXPECT_GE(tx, 15 * 528);
     // Some cycles so that the window shows the rates and the volume of the link.
@@ -208,16 +215,9 @@ void realistisch(ConnectionRoad& r, const char* typ) {
     r.pid = r.starte(stick.port);
     ASSERT_TRUE(ts_waitfor(r.dir + "/servilog.txt", "Connection established.", 90000))
         << r.protokolle() << stick.transcript();
-    ts_writefile(r.ctl + "/traffic", "rx 20 1000\n");
-    ASSERT_EQ(r.netns("send 15 500"), "");
-    long rx = 0, tx = 0, rxalt = -1, txalt = -1;
-    for (int i = 0; i < 50 && (rx != rxalt || tx != txalt || rx < 20 * 1028 || tx < 15 * 528);
-         i++) {
-        rxalt = rx;
-        txalt = tx;
-        usleep(200000);
-        ASSERT_TRUE(r.zaehler(&rx, &tx)) << "ppp0 gone";
-    }
+    long rx = 0, tx = 0;
+    r.verkehr(&rx, &tx);
+    if (r.HasFatalFailure()) return;
     ASSERT_GE(rx, 20 * 1028);
     ASSERT_GE(tx, 15 * 528);
     sleep(10); // statistics passes, so the started online minute is counted
