@@ -96,6 +96,7 @@ struct ms__zustand {
     char zweitname[256] = "";
     std::string zweitpuffer, zweitantwort;
     bool statusrahmen = false; // answer the next command frame with the binary end status
+    int copsablehnen = 0;      // manual selections (AT+COPS=1,...) still to refuse
     // SIM busy: for simbusysek seconds after AT+CFUN=1 and after an accepted PIN/PUK the
     // SIM answers "+CME ERROR: 14" until simbusybis (monotonic ms)
     int simbusysek = 0;
@@ -523,6 +524,10 @@ std::string ms__befehl(const std::string& zeile) {
     if (ms__beginnt(c, "+COPS=")) {
         auto z = ms__zahlen(c);
         if (z.empty() || z[0] < 0) return err;
+        if (z[0] == 1 && ms__z.copsablehnen > 0) {
+            ms__z.copsablehnen--;
+            return ms__cme(30, "no network service");
+        }
         if (z[0] == 3) {
             if (z.size() < 2 || (z[1] != 0 && z[1] != 2)) return err;
             ms__z.copsformat = z[1];
@@ -641,6 +646,8 @@ void ms__steuerung(const std::string& zeile) {
     }
     // "cmee N": the error form, as if the host had sent AT+CMEE=N
     if (sscanf(zeile.c_str(), "cmee %d", &ms__z.cmee) == 1) return;
+    // "refuse N": the next N manual network selections are refused (no network service)
+    if (sscanf(zeile.c_str(), "refuse %d", &ms__z.copsablehnen) == 1) return;
     if (zeile == "statusframe") {
         ms__z.statusrahmen = true;
         return;

@@ -1,6 +1,6 @@
 // The main thread in-process: the manual network selection of an Option stick judged by the
-// answer to the selection itself, against a modem of the test's own on a pseudo-terminal
-// that refuses the network once; and the pause between two cycles, which a request wakes.
+// answer to the selection itself, against the modem simulator refusing the network once; and the
+// pause between two cycles, which a request wakes.
 #include "core/helpers.h"
 #include "core/programstate.h"
 #include "core/system.h"
@@ -9,81 +9,19 @@
 #include "supervisor/mainthread.h"
 #include "supervisor/programstart.h"
 #include "testsupport.h"
+#include "modem/modemsimulator.h"
 #include "ui/trayicons.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <csignal>
-#include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 namespace {
-
-// A modem played by the test: every command line (up to '\r') is answered by antwort.
-struct ts_ptymodem {
-    int master = -1, slave = -1;
-    char name[100] = "";
-    std::function<std::string(const std::string&)> antwort;
-    std::vector<std::string> befehle;
-    std::mutex mutex;
-    std::atomic<bool> ende{false};
-    std::thread leser;
-
-    bool start() {
-        if (openpty(&master, &slave, name, nullptr, nullptr) != 0) return false;
-        termios t{};
-        tcgetattr(master, &t);
-        cfmakeraw(&t);
-        tcsetattr(master, TCSANOW, &t);
-        leser = std::thread([this] {
-            std::string zeile;
-            while (!ende) {
-                pollfd p{master, POLLIN, 0};
-                if (poll(&p, 1, 50) <= 0) continue;
-                char c;
-                if (read(master, &c, 1) != 1) continue;
-                if (c == '\n') continue;
-                if (c != '\r') {
-                    zeile += c;
-                    continue;
-                }
-                std::string a;
-                {
-                    std::lock_guard<std::mutex> g(mutex);
-                    befehle.push_back(zeile);
-                    a = antwort(zeile);
-                }
-                zeile.clear();
-                if (!a.empty() && write(master, a.data(), a.size()) < 0) break;
-            }
-        });
-        return true;
-    }
-    int anzahl(const std::string& befehl) {
-        std::lock_guard<std::mutex> g(mutex);
-        int n = 0;
-        for (const auto& b : befehle)
-            n += b == befehl;
-        return n;
-    }
-    ~ts_ptymodem() {
-        ende = true;
-        if (leser.joinable()) leser.join();
-        if (master >= 0) close(master);
-        if (slave >= 0) close(slave);
-    }
-};
 
 class MainThread : public ::testing::Test {
   protected:
@@ -103,28 +41,15 @@ class MainThread : public ::testing::Test {
 
 TEST_F(MainThread, OptionManualSelectionIsJudgedByTheSelectionsOwnAnswer) {
     // The question before the selection always ends in "OK"; only the selection's own
-    // answer tells whether the network was accepted.
-    struct Fall {
-        const char* name;
-        const char* ablehnung; // the first answer to the selection
-    };
-    const Fall faelle[] = {
-        {"no network service", "\r\n+CME ERROR: 30\r\n"},
-        {"plain error", "\r\nERROR\r\n"},
-        {"network not allowed", "\r\n+CME ERROR: 31\r\n"},
-    };
-    for (const Fall& f : faelle) {
-        SCOPED_TRACE(f.name);
-        ts_ptymodem modem;
-        int auswahl = 0;
-        modem.antwort = [&](const std::string& b) -> std::string {
-            if (b == "AT+COPS?") return "\r\n+COPS: 0,0,\"T-Mobile D\",2\r\n\r\nOK\r\n";
-            if (b == "AT+COPS=1,0,\"Vodafone.de\"")
-                return ++auswahl == 1 ? f.ablehnung : "\r\nOK\r\n";
-            return "\r\nOK\r\n";
-        };
-        ASSERT_TRUE(modem.start());
-        ASSERT_TRUE(cm_open(modem.name, false));
+    // answer tells whether the network was accepted. The simulator refuses the first
+    // selection in each of its error forms (plain ERROR, numeric and verbose +CME ERROR).
+    for (const char* cmee : {"cmee 0", "cmee 1", "cmee 2"}) {
+        SCOPED_TRACE(cmee);
+        ts_modemsim modem;
+        ASSERT_TRUE(modem.start({"--type", "1", "--nopin"}));
+        modem.control(cmee);
+        modem.control("refuse 1");
+        ASSERT_TRUE(cm_open(modem.port.c_str(), false));
         geraet = 1;
         strMcpy(inidat.net, "Vodafone.de");
         int suche = ic_mshowcount();
@@ -132,8 +57,9 @@ TEST_F(MainThread, OptionManualSelectionIsJudgedByTheSelectionsOwnAnswer) {
         EXPECT_TRUE(mt_netzwahl());
         // Refused once: the search is shown and the selection is made again, which the
         // modem then accepts.
-        EXPECT_EQ(modem.anzahl("AT+COPS=1,0,\"Vodafone.de\""), 2);
-        EXPECT_EQ(modem.anzahl("AT+COPS?"), 2);
+        std::string tr = modem.transcript();
+        EXPECT_EQ(ts_count(tr, " < AT+COPS=1,0,\"Vodafone.de\""), 2) << tr;
+        EXPECT_EQ(ts_count(tr, " < AT+COPS?"), 2) << tr;
         EXPECT_GT(ic_mshowcount(), suche);
         EXPECT_STREQ(ic_lastmshow().text, "Network search.");
         cm_close();
