@@ -9,7 +9,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -267,93 +266,6 @@ TEST(ModemSim, Faults) {
     EXPECT_EQ(poll(&p, 1, 1000), 1); // the line is gone: the reader learns it at once
     char c;
     EXPECT_LE(read(s.fd, &c, 1), 0);
-}
-
-// The SIM's busy time after CFUN=1 and after the PIN, and commands left unanswered.
-TEST(ModemSim, SimBusyAndSilentCommands) {
-    Sim s;
-    ASSERT_TRUE(s.start({"--simbusy", "1"}));
-    s.cmd("ATE0");
-    EXPECT_EQ(s.cmd("AT+CPIN?"), "\r\n+CPIN: SIM PIN\r\n\r\nOK\r\n"); // not busy yet
-    EXPECT_EQ(s.cmd("AT+CFUN=1"), "\r\nOK\r\n");
-    struct Fall {
-        const char* befehl;
-        const char* antwort;
-    };
-    const Fall busy[] = {
-        {"AT+CPIN?", "\r\nERROR\r\n"},
-        {"AT+CMEE=1", "\r\nOK\r\n"},
-        {"AT+CPIN?", "\r\n+CME ERROR: 14\r\n"},
-        {"AT+CSQ", "\r\n+CSQ: 18,99\r\n\r\nOK\r\n"}, // the radio answers meanwhile
-        {"AT+CMEE=2", "\r\nOK\r\n"},
-        {"AT+CPIN=\"1234\"", "\r\n+CME ERROR: SIM busy\r\n"},
-        {"AT+COPS?", "\r\n+CME ERROR: SIM busy\r\n"},
-        {"AT+CREG?", "\r\n+CME ERROR: SIM busy\r\n"},
-        {"AT+CGREG?", "\r\n+CME ERROR: SIM busy\r\n"},
-    };
-    for (const auto& f : busy)
-        EXPECT_EQ(s.cmd(f.befehl), f.antwort) << f.befehl;
-    usleep(1100000);
-    EXPECT_EQ(s.cmd("AT+CPIN=\"1234\""), "\r\nOK\r\n");
-    EXPECT_TRUE(has(s.cmd("AT+CREG?"), "SIM busy")); // busy again after the PIN
-    usleep(1100000);
-    EXPECT_TRUE(has(s.cmd("AT+CREG?"), "+CREG: 0,1"));
-    s.control("simbusy 0");
-    s.cmd("AT+CFUN=1");
-    std::string bereit = s.cmd("AT+CPIN?");
-    EXPECT_TRUE(has(bereit, "+CPIN: READY")) << bereit;
-
-    // silent: echo stays, the answer is swallowed the given number of times
-    s.cmd("ATE1");
-    s.control("silent +CPIN? 2");
-    EXPECT_EQ(s.cmd("AT+CPIN?", 300), "AT+CPIN?\r");
-    EXPECT_EQ(s.cmd("AT+CSQ"), "AT+CSQ\r\r\n+CSQ: 18,99\r\n\r\nOK\r\n"); // other commands answer
-    EXPECT_EQ(s.cmd("at+cpin?", 300), "at+cpin?\r");
-    EXPECT_TRUE(has(s.cmd("AT+CPIN?"), "READY"));
-    s.control("silent +C");
-    EXPECT_EQ(s.cmd("AT+CSQ", 300), "AT+CSQ\r"); // one by default
-    EXPECT_TRUE(has(s.cmd("AT+CSQ"), "OK"));
-    s.cmd("ATE0");
-    s.control("silent +CSQ always");
-    for (int i = 0; i < 3; i++)
-        EXPECT_EQ(s.cmd("AT+CSQ", 300), "") << i;
-    EXPECT_EQ(s.cmd("AT"), "\r\nOK\r\n");
-    s.control("silent off");
-    EXPECT_TRUE(has(s.cmd("AT+CSQ"), "OK"));
-}
-
-// What real sticks do, each on its own switch: answers in two writes, latency of the slow
-// commands, unsolicited lines (Huawei's own, registration reports once asked for).
-TEST(ModemSim, RealisticSplitLatencyAndUnsolicitedLines) {
-    Sim s;
-    ASSERT_TRUE(s.start({"--nopin"}));
-    s.cmd("ATE0");
-    s.control("split on");
-    s.send("AT+CSQ\r");
-    std::string teil = s.read(80, "never");
-    EXPECT_EQ(teil, "\r\n+CSQ: 18,99\r\n");
-    EXPECT_EQ(s.read(1000), "\r\nOK\r\n");
-    s.send("AT\r");
-    EXPECT_EQ(s.read(80, "never"), "\r\n"); // even a bare result comes in two
-    EXPECT_EQ(s.read(1000), "OK\r\n");
-    s.control("split off");
-    s.control("latency on");
-    auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(s.cmd("AT+COPS=0", 3000), "\r\nOK\r\n");
-    long ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
-            .count();
-    EXPECT_GE(ms, 1400);
-    EXPECT_LT(ms, 2500);
-    s.control("latency off");
-    s.cmd("AT+CREG=2");
-    s.control("unsolicited on");
-    std::string spontan = s.read(9000, "^RSSI:18\r\n");
-    EXPECT_TRUE(has(spontan, "^RSSI:18\r\n")) << spontan;
-    EXPECT_TRUE(has(spontan, "+CREG: 1,\"0A1B\",\"00C3F2A1\"\r\n")) << spontan;
-    s.control("unsolicited off");
-    s.read(300, "never");
-    EXPECT_EQ(s.read(1500, "never"), "");
 }
 
 // A frame of the Novatel diagnostic port with the check bytes the device expects.
