@@ -3,14 +3,22 @@
 # /dev and network), under a private Xvfb and openbox, then prints one table: benchmark,
 # figure, goal, and the machine line with its load average. The figures are measurements
 # on a shared machine: read them with the load printed beside them.
-#   scripts/bench.sh [--full] [start|reaction|footprint|accounting ...]
+#   scripts/bench.sh [--full] [--realistic] [start|reaction|footprint|accounting ...]
 # Without --full the runs are scaled down (1 start per modem kind, 3 reactions each way,
-# 60 s footprint, accounting up to 300 MB each way per step) and say so.
+# 60 s footprint, accounting up to 300 MB each way per step) and say so. --realistic runs the
+# start benchmark against a simulator that answers like a real stick.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 full=""
-if [ "${1:-}" = "--full" ]; then full="--full"; shift; fi
-which=("$@")
+realistic=""
+which=()
+for a in "$@"; do
+  case "$a" in
+    --full) full="--full" ;;
+    --realistic) realistic="--realistic" ;;
+    *) which+=("$a") ;;
+  esac
+done
 [ ${#which[@]} -eq 0 ] && which=(start reaction footprint accounting)
 [ "$(id -u)" = 0 ] || { echo "bench: needs root (private /dev and network namespaces)"; exit 1; }
 bash scripts/setup.sh >/dev/null || exit 1
@@ -41,7 +49,7 @@ sleep 1
 rc=0
 for b in "${which[@]}"; do
   echo "==== $b"
-  "$dir/bench/tandorbench" "$dir" "$b" $full | tee "$W/$b.out" | grep -v '^RESULT|\|^MACHINE|'
+  "$dir/bench/tandorbench" "$dir" "$b" $full $realistic | tee "$W/$b.out" | grep -v '^RESULT|\|^MACHINE|'
   [ "${PIPESTATUS[0]}" = 0 ] || rc=1
 done
 echo
