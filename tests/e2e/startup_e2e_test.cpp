@@ -97,8 +97,10 @@ TEST_F(StartupRun, PortSearchFindsTheHuaweiStickAndTheModemFillsInNetworksAndApn
     bool beantwortet = false;
     for (int i = 0; i < 900 && !beantwortet && ts_waitpid(pid, 0) == -1; i++) {
         usleep(100000);
-        beantwortet = system("xdotool search --name 'tandor   APN determination' key --window %1 "
-                             "Return >/dev/null 2>&1") == 0;
+        beantwortet = system(("xdotool search --all --pid " + std::to_string(pid) +
+                              " --name 'tandor   APN determination' key --window %1 Return "
+                              ">/dev/null 2>&1")
+                                 .c_str()) == 0;
     }
     EXPECT_TRUE(beantwortet) << "no review box";
     warteende(pid, 60000);
