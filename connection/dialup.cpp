@@ -132,31 +132,30 @@ void cn__kindbeenden() {
     }
 }
 
+// The first line of /proc/<pid>/<datei>; false when the process or the file is gone.
+bool cn__proczeile(long pid, const char* datei, char* z, size_t cap) {
+    char pfad[300];
+    snprintf(pfad, sizeof pfad, "%s/%ld/%s", sy_path(SY_PROC), pid, datei);
+    FILE* f = fopen(pfad, "r");
+    if (!f) return false;
+    bool gelesen = fgets(z, static_cast<int>(cap), f) != nullptr;
+    fclose(f);
+    return gelesen;
+}
+
 // A pid named by a pid file or a lock message may only be signalled when it is our own
 // child, or another process (not init, not us) whose name is pppd.
 bool cn__signalerlaubt(long pid) {
     if (pid > 0 && pid == cn__pid) return true;
     if (pid <= 1 || pid == getpid()) return false;
-    char pfad[300];
-    snprintf(pfad, sizeof pfad, "%s/%ld/comm", sy_path(SY_PROC), pid);
-    FILE* f = fopen(pfad, "r");
-    if (!f) return false;
-    char name[32] = "";
-    bool gelesen = fgets(name, sizeof name, f) != nullptr;
-    fclose(f);
-    return gelesen && strcmp(name, "pppd\n") == 0;
+    char name[32];
+    return cn__proczeile(pid, "comm", name, sizeof name) && strcmp(name, "pppd\n") == 0;
 }
 
 // Whether a process lives (a zombie has ended); for a pppd that is not our child.
 bool cn__laeuft(long pid) {
-    char pfad[300];
-    snprintf(pfad, sizeof pfad, "%s/%ld/stat", sy_path(SY_PROC), pid);
-    FILE* f = fopen(pfad, "r");
-    if (!f) return false;
-    char z[512] = "";
-    bool gelesen = fgets(z, sizeof z, f) != nullptr;
-    fclose(f);
-    const char* k = gelesen ? strrchr(z, ')') : nullptr;
+    char z[512];
+    const char* k = cn__proczeile(pid, "stat", z, sizeof z) ? strrchr(z, ')') : nullptr;
     return k && k[1] == ' ' && k[2] != 'Z' && k[2] != 'X';
 }
 
