@@ -412,6 +412,11 @@ int ic_balken(int sig) {
     return 5;
 }
 
+void ic_malen_fenster(uint8_t* px) {
+    ic_leeren(px);
+    ic__pxs(px, 4, ic__verkehr);
+}
+
 void ic_malen_haupt(uint8_t* px, int art, int ba, int sig, int up, int down, int stil) {
     ic_leeren(px);
     if (art < 1 || art > 5) return;

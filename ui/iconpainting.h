@@ -6,10 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr int IC_R = 22;                       // pixels per row and rows per picture
-constexpr int IC_PXGROESSE = IC_R * IC_R * 4;  // 1,936 bytes
-constexpr uint32_t IC_DUNKELGELB = 0x9F9F00;   // warning icon, flash phase 1 (RGB)
-constexpr uint32_t IC_GELB = 0xFFFF00;         // warning icon, flash phase 2; battery
+constexpr int IC_R = 22;                      // pixels per row and rows per picture
+constexpr int IC_PXGROESSE = IC_R * IC_R * 4; // 1,936 bytes
+constexpr uint32_t IC_DUNKELGELB = 0x9F9F00;  // warning icon, flash phase 1 (RGB)
+constexpr uint32_t IC_GELB = 0xFFFF00;        // warning icon, flash phase 2; battery
 constexpr uint32_t IC_ROT = 0xFF0000;
 
 // Writes one pixel per character of content, from the first pixel of row on, running on
@@ -40,6 +40,8 @@ int ic_balken(int sig);
 // a rate above 9999 shows its last four digits, zeros included. Any other kind paints an
 // empty picture; every kind starts from a cleared buffer.
 void ic_malen_haupt(uint8_t* px, int art, int ba, int sig, int up, int down, int stil);
+// The main window's icon: the traffic symbol four rows down on a transparent ground.
+void ic_malen_fenster(uint8_t* px);
 // Warning icon (kinds 1 and 2 look alike; kind 2 flashes by ic_tauschen of dark yellow and
 // yellow).
 void ic_malen_warnung(uint8_t* px);
