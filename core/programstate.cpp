@@ -46,6 +46,8 @@ std::atomic<bool> cm__singleport{false};
 std::atomic<int> comzeit{100};
 std::atomic<int> inicounterglobal{0};
 char prepaids[300];
+ti_iconstatus_t ti_iconstatus;
+std::atomic<bool> tdrioneu{false};
 std::atomic<bool> shutdowninteractionkeyvalid{false};
 
 int _argc = 0;
@@ -84,6 +86,14 @@ int ps_windowform() {
 
 void ps_windowshow(int form) {
     if (ps_hooks.windowshow) ps_hooks.windowshow(form);
+}
+
+bool ps_smssignal(int f) {
+    return ps_hooks.smssignal ? ps_hooks.smssignal(f) : false;
+}
+
+bool ps_timegap(time_t tim) {
+    return ps_hooks.timegap ? ps_hooks.timegap(tim) : false;
 }
 
 void ps_resetinidat() {

@@ -133,6 +133,17 @@ extern std::atomic<bool> cm__singleport;  // one port for commands and connectio
 extern std::atomic<int> comzeit;          // wait after each AT command, ms
 extern std::atomic<int> inicounterglobal; // incremented at every rest
 extern char prepaids[300];                // last prepaid balance answer
+// States of the warning, countdown and homezone icons as the timer tick last set them, for
+// the frontend record: vicon_status 0 off, 1 pre-warning, 2 warning, 3 foreign network;
+// ticon_status the countdown kind with its minutes ticon_value; hicon_status 0 off,
+// 1 inside, 2 outside, 9 unknown. tdrioneu: one of them changed since the record last took
+// them.
+struct ti_iconstatus_t {
+    std::atomic<int> vicon_status{0}, ticon_status{0}, hicon_status{0};
+    std::atomic<unsigned long> ticon_value{0};
+};
+extern ti_iconstatus_t ti_iconstatus;
+extern std::atomic<bool> tdrioneu;
 extern std::atomic<bool> shutdowninteractionkeyvalid; // the desktop session waits for our end
 
 // Set by main before any other thread runs.
@@ -174,6 +185,10 @@ struct ps_hooks_t {
     // 1 incomplete, 0 fine; sets *neuschreiben when the ini file is to be rewritten. With
     // nurports only the ports of COM= are taken.
     int (*startchecks)(bool* neuschreiben, bool nurports);
+    // The SMS flag between instances: 1 raise, 2 clear, else ask whether it was newly raised.
+    bool (*smssignal)(int f);
+    // The dial-up's time-gap watch (a standby noticed); 0 means now.
+    bool (*timegap)(time_t tim);
 };
 extern ps_hooks_t ps_hooks;
 
@@ -185,6 +200,8 @@ void ps_splashtext(const char* text);
 void ps_windowposition(int* x, int* y);
 int ps_windowform();
 void ps_windowshow(int form);
+bool ps_smssignal(int f);
+bool ps_timegap(time_t tim);
 
 // Resets the record to the values a program start has before reading the ini file.
 void ps_resetinidat();

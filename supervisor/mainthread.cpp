@@ -16,6 +16,7 @@
 #include "ui/gtkmain.h"
 #include "ui/mainwindow.h"
 #include "ui/splash.h"
+#include "ui/timertick.h"
 
 #include <atomic>
 #include <cstdio>
@@ -378,6 +379,9 @@ void mt__neustart() {
 
 gpointer mt_mainthread(gpointer) {
     th_register("mainthread");
+    // Once per process, never again after a rest: the tick's time base goes on.
+    ti_ini();
+    ic_ini();
     cm_ini();
     for (;;) {
         if (mt__start()) {

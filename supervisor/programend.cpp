@@ -16,6 +16,8 @@
 #include "supervisor/instance.h"
 #include "supervisor/sessionclient.h"
 #include "ui/mainwindow.h"
+#include "ui/timertick.h"
+#include "ui/trayicons.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -279,7 +281,9 @@ bool programmende(bool erzwingen) {
         lo_slogx("ENDP38.\n", "", -1);
     } else {
         cm_end();
+        ic_end();
         cc_quit();
+        ti_end();
     }
     if (inidat.endshutdown != 0 && shutdownerlaubt && !ruhen && f != FUNKTION_CONTROL)
         pe__shutdown();

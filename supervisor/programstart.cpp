@@ -186,6 +186,8 @@ void st_main(int argc, char** argv) {
     ps_hooks.windowposition = cc_getposition;
     ps_hooks.windowform = [] { return fefo; };
     ps_hooks.startchecks = iv_startchecks;
+    ps_hooks.smssignal = ia_smssignal;
+    ps_hooks.timegap = cn_timegap;
     // The statistics and the dial-up reach each other, the window and the tray through
     // these tables, so each can be tested alone.
     cn_statistikhooks.start = cn_start;

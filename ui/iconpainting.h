@@ -6,17 +6,17 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr int IC_R = 22;                       // pixels per row and rows per picture
-constexpr int IC_PXGROESSE = IC_R * IC_R * 4;  // 1,936 bytes
-constexpr uint32_t IC_DUNKELGELB = 0x9F9F00;   // warning icon, flash phase 1 (RGB)
-constexpr uint32_t IC_GELB = 0xFFFF00;         // warning icon, flash phase 2; battery
+constexpr int IC_R = 22;                      // pixels per row and rows per picture
+constexpr int IC_PXGROESSE = IC_R * IC_R * 4; // 1,936 bytes
+constexpr uint32_t IC_DUNKELGELB = 0x9F9F00;  // warning icon, flash phase 1 (RGB)
+constexpr uint32_t IC_GELB = 0xFFFF00;        // warning icon, flash phase 2; battery
 constexpr uint32_t IC_ROT = 0xFF0000;
 
 // Writes one pixel per character of content, from the first pixel of row on, running on
-// into the following rows, and stops at the end of the buffer. Legend: blank transparent,
-// x black, w white, r red, b blue, g green, y yellow, - dark yellow, / light grey, # the
-// monochrome colour (white with MOD=B, else black, read at every call); any other
-// character is transparent.
+// into the following rows, and stops at the end of the buffer; a null content or a row
+// outside 0..21 writes nothing. Legend: blank transparent, x black, w white, r red,
+// b blue, g green, y yellow, - dark yellow, / light grey, # the monochrome colour (white
+// with MOD=B, else black, read at every call); any other character is transparent.
 void ic__pxs(uint8_t* px, int row, const char* content);
 // Draws digit 0..9 as a 5 x 7 glyph in the monochrome colour with its top-left pixel at
 // row, column; sets only the glyph's pixels and clips at every edge. Any other digit
@@ -36,8 +36,12 @@ int ic_balken(int sig);
 // Main icon, kind 1..5: 1 online (network letter of ba on its colour with signal bars in
 // the standard style stil <= 1; up and down rates in kB/s as digits with a small letter and
 // bars in the digit style stil > 1); 2 not connected, 3 network search, 4 connecting,
-// 5 disconnecting (the traffic symbol above the state symbol). sig 0..100, up/down >= 0.
+// 5 disconnecting (the traffic symbol above the state symbol). sig 0..100, up/down >= 0;
+// a rate above 9999 shows its last four digits, zeros included. Any other kind paints an
+// empty picture; every kind starts from a cleared buffer.
 void ic_malen_haupt(uint8_t* px, int art, int ba, int sig, int up, int down, int stil);
+// The main window's icon: the traffic symbol four rows down on a transparent ground.
+void ic_malen_fenster(uint8_t* px);
 // Warning icon (kinds 1 and 2 look alike; kind 2 flashes by ic_tauschen of dark yellow and
 // yellow).
 void ic_malen_warnung(uint8_t* px);

@@ -6,6 +6,7 @@
 #include "core/programstate.h"
 #include "core/system.h"
 #include "core/threads.h"
+#include "ui/iconpainting.h"
 #include "ui/messagebox.h"
 #include "ui/splash.h"
 #include "ui/trayicons.h"
@@ -31,6 +32,11 @@ std::mutex cc__mutex;
 
 std::atomic<bool> cc__maximized{false};
 std::atomic<bool> cc__wantnormal{false};
+// The icon form without a tray host: the mini window stands in for the icon until a host
+// embeds it. fefo stays fefo_ICON, so the header keeps the user's form.
+std::atomic<bool> cc__ersatz{false};
+long long cc__ikonseit = 0; // when the icon was last embedded (or the form entered); timer tick
+long long cc__neugedockt = 0;
 gulong cc__minmaxhandler = 0;
 struct {
     std::atomic<int> form{0}; // mini form to go back to after a left click, 0 none
@@ -79,14 +85,6 @@ cc__frontendlage cc__frontendzustand() {
 int cc__frontendkommando(const char* kommando) {
     (void)kommando;
     return 0;
-}
-
-// Latin-1 and UTF-8 texts of the program into valid UTF-8 for GTK.
-void cc__utf8(char* out, size_t n, const char* in) {
-    strmtoutf8(out, in ? in : "", n);
-    const gchar* ende;
-    while (!g_utf8_validate(out, -1, &ende))
-        *(char*)ende = '?';
 }
 
 void cc__anhaengen(char* out, size_t n, const char* s) {
@@ -196,9 +194,10 @@ void cc__formwechsel(int neu) {
         }
         cc__maximized = false;
         th_leave();
-    } else if (alt == fefo_ICON) {
-        ic_mshow(0, -1, -1, -1, -1, nullptr);
     }
+    // The tray icon follows the form by itself: shown in the icon form (also when the
+    // mini window stands in for a missing tray host), hidden in every other.
+    ic_mshow(-1, -1, -1, -1, -1, nullptr);
 
     th_enter();
     GtkWidget* w = nullptr;
@@ -206,11 +205,6 @@ void cc__formwechsel(int neu) {
         w = cc__baunormal();
     else if (neu == fefo_MINI || neu == fefo_MINI2)
         w = cc__baumini();
-    else if (neu == fefo_ICON) {
-        th_leave();
-        ic_mshow(0, -1, -1, -1, -1, nullptr);
-        th_enter();
-    }
     if (w) {
         g_signal_connect(w, "delete-event", G_CALLBACK(cc__closewindow), nullptr);
         g_signal_connect(w, "destroy", G_CALLBACK(cc__destroyed), nullptr);
@@ -244,38 +238,12 @@ bool cc__fehlertext() {
     return cc_mtext[cc_mtextERR][0] != 0 && cc_mtext[cc_mtextERR][1] != 0;
 }
 
-// Traffic symbol: red half-disc up at the left, a black line, blue half-disc down at the
-// right; 13 rows of 22 pixels.
-constexpr const char* cc__verkehr[13] = {
-    "    xxx               ", "  xxrrrxx             ", " xrrrrrrrx            ",
-    " xrrrrrrrx            ", "xrrrrrrrrrx           ", "xrrrrrrrrrx           ",
-    "xxxxxxxxxxxxxxxxxxxxx ", "          xbbbbbbbbbx ", "          xbbbbbbbbbx ",
-    "           xbbbbbbbx  ", "           xbbbbbbbx  ", "            xxbbbxx   ",
-    "              xxx     "};
-
 GdkPixbuf* cc__iconzeichnen() {
-    GdkPixbuf* pb = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 22, 22);
-    guchar* px = gdk_pixbuf_get_pixels(pb);
-    int rs = gdk_pixbuf_get_rowstride(pb);
-    for (int r = 0; r < 22; r++)
-        memset(px + r * rs, 0, 22 * 4);
-    for (int r = 0; r < 13; r++)
-        for (int c = 0; c < 22; c++) {
-            guchar* p = px + (r + 4) * rs + c * 4;
-            switch (cc__verkehr[r][c]) {
-            case 'x':
-                p[0] = 0x00, p[1] = 0x00, p[2] = 0x00, p[3] = 0xFF;
-                break;
-            case 'r':
-                p[0] = 0xFF, p[1] = 0x00, p[2] = 0x00, p[3] = 0xFF;
-                break;
-            case 'b':
-                p[0] = 0x00, p[1] = 0x00, p[2] = 0xFF, p[3] = 0xFF;
-                break;
-            default:
-                break;
-            }
-        }
+    uint8_t px[IC_PXGROESSE];
+    ic_malen_fenster(px);
+    GBytes* b = g_bytes_new(px, sizeof px);
+    GdkPixbuf* pb = gdk_pixbuf_new_from_bytes(b, GDK_COLORSPACE_RGB, TRUE, 8, IC_R, IC_R, IC_R * 4);
+    g_bytes_unref(b);
     return pb;
 }
 
@@ -667,12 +635,20 @@ void cc_titel(char* out, size_t n, const char* codes, const char* titel, const c
 
 // ---- Public operations ----
 
+void cc_utf8(char* out, size_t n, const char* in) {
+    strmtoutf8(out, in ? in : "", n);
+    const gchar* ende;
+    while (!g_utf8_validate(out, -1, &ende))
+        *(char*)ende = '?';
+}
+
 void cc_show() {
     bool splashweg = false;
     {
         std::lock_guard<std::mutex> g(cc__mutex);
         int form = cc__fefo();
         if (form < fefo_OHNE || form > fefo_ICON) form = fefo_OHNE;
+        if (form == fefo_ICON && cc__ersatz) form = fefo_MINI;
         if (form != fefo_alt) cc__formwechsel(form);
 
         bool geaendert = false, alarm = false;
@@ -694,7 +670,7 @@ void cc_show() {
             if (text[0] == '*') alarm = true;
             if (normal && wf[i]) {
                 char u[101];
-                cc__utf8(u, sizeof u, text + 1);
+                cc_utf8(u, sizeof u, text + 1);
                 gtk_entry_set_text(GTK_ENTRY(wf[i]), u);
                 if (text[0] != vorher) setcolor(wf[i], cc_feldfarbe(text[0]));
             }
@@ -713,7 +689,7 @@ void cc_show() {
             if (form == fefo_MINI || form == fefo_MINI2) {
                 char zeilen[152], u[157], markup[1400];
                 if (form == fefo_MINI2) cc_minitext2(zeilen, sizeof zeilen, text);
-                cc__utf8(u, sizeof u, (form == fefo_MINI2 ? zeilen : mtm) + 1);
+                cc_utf8(u, sizeof u, (form == fefo_MINI2 ? zeilen : mtm) + 1);
                 const char* farbe = cc_minifarbe(mtm, online, MODUS('O'));
                 cc_minimarkup(markup, sizeof markup, farbe, u);
                 th_enter();
@@ -734,7 +710,7 @@ void cc_show() {
             if (strcmp(titel, mtw) != 0) {
                 strMcpy(mtw, titel);
                 char u[360];
-                cc__utf8(u, sizeof u, titel);
+                cc_utf8(u, sizeof u, titel);
                 th_enter();
                 if (mainwindow) gtk_window_set_title(GTK_WINDOW(mainwindow), u);
                 th_leave();
@@ -796,7 +772,28 @@ void cc_tick() {
         gtk_window_deiconify(GTK_WINDOW(mainwindow));
         gtk_window_set_keep_above(GTK_WINDOW(mainwindow), TRUE);
     }
+    bool wechsel = false;
+    long long jetzt = g_get_monotonic_time() / 1000;
+    if (cc__fefo() != fefo_ICON) {
+        cc__ikonseit = 0;
+        wechsel = cc__ersatz.exchange(false);
+    } else if (ic_eingebettet()) {
+        cc__ikonseit = jetzt;
+        wechsel = cc__ersatz.exchange(false);
+    } else if (cc__ikonseit == 0)
+        cc__ikonseit = jetzt;
+    else if (!cc__ersatz && jetzt - cc__ikonseit >= 5000) {
+        // No tray host shows the icon: the program must not become invisible.
+        cc__ersatz = wechsel = true;
+        lo_slog("No tray host embeds the icon: mini window shown instead.\n", "", -1);
+    } else if (cc__ersatz && jetzt - cc__neugedockt >= 5000 && ic_trayhost()) {
+        // A tray host appeared: dock the icon there; the next tick that finds it embedded
+        // gives up the mini window.
+        cc__neugedockt = jetzt;
+        ic_neudocken();
+    }
     th_leave();
+    if (wechsel) cc_show();
 }
 
 void cc_seticon() {

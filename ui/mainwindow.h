@@ -65,6 +65,9 @@ void cc_minitext2(char* out, size_t n, const char* text);
 // Pango markup of the mini label: text (UTF-8, escaped here) on the colour, padded with
 // blanks so that the colour fills the window's width.
 void cc_minimarkup(char* out, size_t n, const char* farbe, const char* text);
+// Latin-1 and UTF-8 texts of the program into valid UTF-8 for GTK, cut on a character
+// boundary to fit n bytes.
+void cc_utf8(char* out, size_t n, const char* in);
 // "[code" for each non-empty icon code, in the order given (at most 29 characters).
 void cc_codes(char* out, size_t n, const char* const codes[5]);
 // Window title: the codes and a blank, "<inititel> - " or else "<rem> - ", "tandor 0.5";

@@ -305,8 +305,8 @@ TEST_F(SignalReading, NoNetworkShowsTheSearchAndLogsAfterEightAttempts) {
         ASSERT_FALSE(statustexte.empty());
         EXPECT_EQ(statustexte.back(), "+Network search. Please wait.");
         EXPECT_EQ(statustexte.size(), typ == 1 ? 6u : 8u);
-        EXPECT_EQ(ic_lastmshow().art, 3);
-        EXPECT_STREQ(ic_lastmshow().text, "Network search.");
+        EXPECT_EQ(ic__mart, 3);
+        EXPECT_STREQ(ic__mtext, "Network search.");
         EXPECT_STREQ(z.netz.name, " No Service");
         EXPECT_EQ(z.netz.ba, 0);
 

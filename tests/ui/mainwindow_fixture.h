@@ -100,7 +100,7 @@ inline int fensterzahl() {
     GList* l = gtk_window_list_toplevels();
     for (GList* p = l; p; p = p->next) {
         GtkWidget* w = GTK_WIDGET(p->data);
-        if (gtk_widget_get_visible(w) && GTK_IS_WINDOW(w) && !GTK_IS_DIALOG(w) &&
+        if (gtk_widget_get_visible(w) && GTK_IS_WINDOW(w) && !GTK_IS_DIALOG(w) && !GTK_IS_PLUG(w) &&
             gtk_window_get_window_type(GTK_WINDOW(w)) == GTK_WINDOW_TOPLEVEL)
             n++;
     }

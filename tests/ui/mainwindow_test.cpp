@@ -63,8 +63,10 @@ TEST_F(Fenster, APublishedReadingCycleReachesTheWindowWithoutALink) {
     sr_publizieren(z, 2, online);
     EXPECT_TRUE(warte([] { return feldtext(2) == "LTE"; })) << gesperrt([] { return feldtext(2); });
     EXPECT_STREQ(cc_mtext[9], " L50% 20\xE2\x86\x93_Testnetz");
-    EXPECT_EQ(ic_lastmshow().ba, 7);
-    EXPECT_STREQ(ic_lastmshow().text, "L50% 20\xE2\x86\x93_Testnetz");
+    EXPECT_EQ(ic__mart, 1);
+    EXPECT_STREQ(ic_micon, "");
+    // The tooltip is the mini text with its break mark edited.
+    EXPECT_STREQ(ic__mtext, "L50% 20\xE2\x86\x93 Testnetz");
     geraet = 0;
 }
 
@@ -202,25 +204,29 @@ TEST_F(Fenster, ControlInfoIsAnInformationBox) {
     EXPECT_TRUE(warte([] { return dialog() == nullptr; }));
 }
 
-TEST_F(Fenster, IconFormHasNoWindowAndSetsUpTheTrayIcon) {
+TEST_F(Fenster, IconFormHasNoWindowAndShowsTheTrayIconAtOnce) {
     zeige(fefo_NORMAL);
-    int vorher = ic_mshowcount();
+    ic_mshow(2, 0, 0, 0, 0, "Not connected.");
+    EXPECT_FALSE(gesperrt([] { return ic_eingebettet(); }));
     zeige(fefo_ICON);
     EXPECT_EQ(gesperrt([] { return mainwindow; }), nullptr);
     EXPECT_EQ(gesperrt([] { return fensterzahl(); }), 0);
-    EXPECT_EQ(ic_mshowcount(), vorher + 1);
-    EXPECT_EQ(ic_lastmshow().art, 0);
+    // The kind drawn last is shown at once, in the harness's tray.
+    EXPECT_TRUE(warte([] { return ic_eingebettet(); }));
+    EXPECT_EQ(ic__mart, 2);
+    EXPECT_STREQ(ic_micon, "-");
     // Leaving the icon form hides the icon again.
     zeige(fefo_MINI);
-    EXPECT_EQ(ic_mshowcount(), vorher + 2);
+    EXPECT_TRUE(warte([] { return !ic_eingebettet(); }));
     EXPECT_EQ(gesperrt([] { return fensterzahl(); }), 1);
     // At the program end cc_quit hides the icon of the icon form, and leaves a window.
     cc_quit();
     EXPECT_EQ(fefo, fefo_MINI);
     zeige(fefo_ICON);
+    EXPECT_TRUE(warte([] { return ic_eingebettet(); }));
     cc_quit();
     EXPECT_EQ(fefo, fefo_OHNE);
-    EXPECT_EQ(ic_mshowcount(), vorher + 4);
+    EXPECT_TRUE(warte([] { return !ic_eingebettet(); }));
 }
 
 TEST_F(Fenster, WithoutAWindowAnAlarmTextHidesTheSplash) {
@@ -273,7 +279,9 @@ TEST_F(Fenster, IconifyingTheNormalWindowSwitchesToTheTrayIcon) {
     zeige(fefo_NORMAL);
     gesperrt([] { gtk_window_iconify(GTK_WINDOW(mainwindow)); });
     EXPECT_TRUE(warte([] { return fefo == fefo_ICON && !mainwindow; }));
-    EXPECT_EQ(ic_lastmshow().art, 0);
+    // Nothing was drawn before: the icon says "not connected".
+    EXPECT_EQ(ic__mart, 2);
+    EXPECT_STREQ(ic__mtext, "Not connected.");
 }
 
 TEST_F(Fenster, AnIconifiedMiniWindowComesBackWithTheTick) {
