@@ -44,6 +44,10 @@ export DISPLAY=":$disp"
 mkdir -p "$W/home"
 HOME="$W/home" openbox --sm-disable >"$W/openbox.log" 2>&1 &
 pids+=($!)
+# A tray host, so that the footprint run's icons are embedded and drawn.
+trayer --edge top --align right --widthtype pixel --width 120 --height 24 \
+  --SetDockType true --transparent false >"$W/trayer.log" 2>&1 &
+pids+=($!)
 sleep 1
 
 rc=0

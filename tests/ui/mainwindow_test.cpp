@@ -215,6 +215,12 @@ TEST_F(Fenster, IconFormHasNoWindowAndShowsTheTrayIconAtOnce) {
     EXPECT_TRUE(warte([] { return ic_eingebettet(); }));
     EXPECT_EQ(ic__mart, 2);
     EXPECT_STREQ(ic_micon, "-");
+    // An operator name the network sends in Latin-1 or as broken UTF-8 reaches GTK as valid
+    // UTF-8, cut on a character boundary.
+    ic_mshow(1, 2, 50, 0, 0, ("U50% 1\xE2\x86\x93_\xC3\xC3" + std::string(140, '\xE4')).c_str());
+    EXPECT_TRUE(g_utf8_validate(ic__mtext, -1, nullptr)) << ic__mtext;
+    EXPECT_GE(strlen(ic__mtext), 140u) << ic__mtext;
+    EXPECT_LE(strlen(ic__mtext), 149u) << ic__mtext;
     // Leaving the icon form hides the icon again.
     zeige(fefo_MINI);
     EXPECT_TRUE(warte([] { return !ic_eingebettet(); }));

@@ -1,7 +1,10 @@
 // The pictures of the tray icons without a display: painted buffers compared pixel by
 // pixel with the patterns, the digit font and the main icon's layout, the codes of the
-// icons, and the pixel writers at the edges of the buffer.
+// icons, and the pixel writers at the edges of the buffer. The timer tick: what a tick
+// decides from the program's state, and its timer across ends and restarts.
+#include "mainwindow_fixture.h"
 #include "ui/iconpainting.h"
+#include "ui/timertick.h"
 
 #include "core/programstate.h"
 
@@ -282,6 +285,133 @@ TEST(IconPainting, BatteryKindAndCountdownCodeAtTheirEdges) {
     EXPECT_STREQ(code, "c2");
     ic_code_countdown(code, sizeof code, 0, 125);
     EXPECT_STREQ(code, "");
+}
+
+// Minutes are hundredths of a second / 6000, rounded from 55 s on.
+TEST(TimerTick, WhatATickDoesForTheProgramsState) {
+    struct Fall {
+        const char* name;
+        ti_lage_t l;
+        int warnart, vicon, tart;
+        unsigned long twert;
+        int hart, hicon;
+        bool ende;
+    };
+    // zaehler funktion configsub netzfremd maxgrenze | online offlinea inaktiv | end endforce
+    // errnoc | homu homezonestatus MOD=H unterbrechung
+    // clang-format off
+    const Fall faelle[] = {
+        {"quiet",
+         {2, 0, false, false, 0, 0, 0, 0, 0, false, 0, false, 0, false, 0}, 0, 0, 0, 0, 0, 0, false},
+        {"foreign network flashes",
+         {2, 0, false, true, 1, 0, 0, 0, 0, false, 0, false, 0, false, 0}, 2, 3, 0, 0, 0, 0, false},
+        {"warning refreshed on the fourth tick",
+         {4, 0, false, false, 1, 0, 0, 0, 0, false, 0, false, 0, false, 0}, 1, 1, 0, 0, 0, 0, false},
+        {"warning left alone between",
+         {5, 0, false, false, 1, 0, 0, 0, 0, false, 0, false, 0, false, 0}, -1, 1, -1, 0, -1, 0, false},
+        {"limit flashes",
+         {6, 0, false, false, 2, 0, 0, 0, 0, false, 0, false, 0, false, 0}, 2, 2, 0, 0, 0, 0, false},
+        {"frontend copy shows none of its own",
+         {2, 40, false, true, 2, 100, 0, 0, 30, true, 5, true, 2, true, 0}, -1, -1, -1, 0, -1, 0, false},
+        {"29 min 5 s of 30 forced",
+         {2, 0, false, false, 0, 174500, 0, 0, 30, true, 0, false, 0, false, 0}, 0, 0, 1, 0, 0, 0, false},
+        {"10 min of 30 forced",
+         {2, 0, false, false, 0, 60000, 0, 0, 30, true, 0, false, 0, false, 0}, 0, 0, 1, 20, 0, 0, false},
+        {"past the end shows 0",
+         {2, 0, false, false, 0, 240000, 0, 0, 30, true, 0, false, 0, false, 0}, 0, 0, 1, 0, 0, 0, false},
+        {"idle one minute",
+         {2, 0, false, false, 0, 100, 0, 6000, 30, false, 0, false, 0, false, 0}, 0, 0, 2, 29, 0, 0, false},
+        {"idle under a minute",
+         {2, 0, false, false, 0, 100, 0, 5999, 30, false, 0, false, 0, false, 0}, 0, 0, 0, 0, 0, 0, false},
+        {"offline beyond 90 s",
+         {2, 0, false, false, 0, 0, 9001, 0, 30, true, 10, false, 0, false, 0}, 0, 0, 3, 8, 0, 0, false},
+        {"offline 90 s",
+         {2, 0, false, false, 0, 0, 9000, 0, 0, false, 10, false, 0, false, 0}, 0, 0, 0, 0, 0, 0, false},
+        {"outside the homezone with MOD=H",
+         {2, 0, false, false, 0, 100, 0, 0, 0, false, 0, true, 2, true, 0}, 0, 0, 0, 0, 3, 2, true},
+        {"outside, disconnect already asked",
+         {2, 0, false, false, 0, 100, 0, 0, 0, false, 0, true, 2, true, 3}, 0, 0, 0, 0, 3, 2, false},
+        {"homezone unknown",
+         {2, 0, false, false, 0, 100, 0, 0, 0, false, 0, true, 0, true, 0}, 0, 0, 0, 0, 1, 9, false},
+        {"homezone offline",
+         {2, 0, false, false, 0, 0, 0, 0, 0, false, 0, true, 2, true, 0}, 0, 0, 0, 0, 0, 0, false},
+        {"configuration program",
+         {2, 50, true, false, 0, 100, 0, 0, 0, false, 0, true, 2, true, 0}, 0, 0, 0, 0, -1, 0, false},
+    };
+    // clang-format on
+    for (const Fall& f : faelle) {
+        SCOPED_TRACE(f.name);
+        ti_tun_t t = ti_entscheiden(f.l);
+        EXPECT_EQ(t.warnart, f.warnart);
+        EXPECT_EQ(t.vicon, f.vicon);
+        EXPECT_EQ(t.tart, f.tart);
+        EXPECT_EQ(t.twert, f.twert);
+        EXPECT_EQ(t.hart, f.hart);
+        if (f.hart > 0) {
+            EXPECT_EQ(t.hicon, f.hicon);
+        }
+        EXPECT_EQ(t.homezoneende, f.ende);
+        EXPECT_EQ(t.akku, f.hart >= 0);
+    }
+}
+
+using namespace mwt;
+
+// Blocks the GTK main loop for ms.
+void blockieren(long ms) {
+    static long dauer;
+    dauer = ms;
+    g_idle_add(
+        [](gpointer) -> gboolean {
+            g_usleep(static_cast<gulong>(dauer) * 1000);
+            return FALSE;
+        },
+        nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+bool gestoppt() {
+    for (int i = 0; i < 300 && ti__ticke != 2; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return ti__ticke == 2;
+}
+
+TEST_F(Fenster, TheTickOutlivesEveryEndAndStartAndNeverRunsTwice) {
+    ti_ini();
+    ASSERT_TRUE(warte([] { return ti_tickzahl() >= 1; }, 3000));
+    // An end taken back before the next tick, and one taken back after it.
+    ti_end();
+    ti_ini();
+    ti_end();
+    ASSERT_TRUE(gestoppt());
+    ti_ini();
+    // The same while the GTK thread is blocked: ti_ini never waits for it.
+    blockieren(3000);
+    ti_end();
+    ti_ini();
+    std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+    blockieren(3000);
+    ti_end();
+    ASSERT_TRUE(gestoppt());
+    ti_ini();
+
+    std::vector<long long> zeiten;
+    long n = ti_tickzahl();
+    auto t0 = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - t0 < std::chrono::seconds(10)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (ti_tickzahl() != n) {
+            EXPECT_EQ(ti_tickzahl(), n + 1) << "two ticks at once";
+            n = ti_tickzahl();
+            zeiten.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now() - t0)
+                                 .count());
+        }
+    }
+    EXPECT_GE(zeiten.size(), 9u);
+    EXPECT_LE(zeiten.size(), 11u);
+    for (size_t i = 1; i < zeiten.size(); i++)
+        EXPECT_GE(zeiten[i] - zeiten[i - 1], 500) << "ticks " << i - 1 << " and " << i;
 }
 
 } // namespace
