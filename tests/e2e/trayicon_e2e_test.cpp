@@ -337,6 +337,20 @@ TEST_F(TrayRun, TheMainIconShowsSearchThenOnlineAndAForeignNetworkFlashesTheWarn
     }
     EXPECT_TRUE(dunkel) << "never dark yellow in 3 s";
     EXPECT_TRUE(hell) << "never yellow in 3 s\n" << letzte;
+
+    // A left or a right click on an icon opens the program menu.
+    for (const char* knopf : {"1", "3"}) {
+        SCOPED_TRACE(std::string("button ") + knopf);
+        std::set<std::string> vorher = fensterohneicons();
+        w = eingebettet("tandor-main");
+        ASSERT_EQ(system(("xdotool mousemove --window " + w + " 11 11 click " + knopf).c_str()), 0);
+        bool menue = false;
+        for (int t = 0; t < 30 && !menue; t++, usleep(100000))
+            menue = fensterohneicons().size() > vorher.size();
+        EXPECT_TRUE(menue) << "no menu";
+        system("xdotool key Escape");
+        usleep(500000);
+    }
 }
 
 TEST_F(TrayRun, WithoutATrayHostTheMiniWindowStandsInUntilOneAppears) {
