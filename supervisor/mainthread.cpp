@@ -2,6 +2,7 @@
 
 #include "config/inifile.h"
 #include "connection/dialup.h"
+#include "connection/reachability.h"
 #include "connection/statistics.h"
 #include "core/helpers.h"
 #include "modem/discovery.h"
@@ -308,6 +309,16 @@ void mt__verbindenfreigeben() {
     }
 }
 
+// Step 21: the operator's image compression could not be switched off.
+void mt__kdfehler() {
+    if (!iz_kdfehler.exchange(false)) return;
+    lo_vlog(_de ? "%s Grafikomprimierer konnte nicht abgeschaltet werden.\n"
+                : "%s Could not deactivate graphics compressor.\n",
+            "", -1);
+    cc_show2(_de ? "+Grafiken nur komprimiert." : "+Graphics compressed only.",
+             _de ? "+Grafiken_komprimiert." : "+Graphics_compressed.");
+}
+
 // One cycle of the main loop. False: the program rested and starts again.
 bool mt__zyklus() {
     mt__schleife_t& s = mt__s;
@@ -353,6 +364,7 @@ bool mt__zyklus() {
     } else {
         sr_publizieren(s.lesen, s.zaehler, s.statistik);
         if (s.zaehler > 0) mt__verbindenfreigeben();
+        mt__kdfehler();
         if (++s.zaehler > 21999) s.zaehler = 10000;
         mt__endp("ENDPmain50.");
         if (programmende(false)) return false;
@@ -382,6 +394,7 @@ gpointer mt_mainthread(gpointer) {
     // Once per process, never again after a rest: the tick's time base goes on.
     ti_ini();
     ic_ini();
+    iz_ini();
     cm_ini();
     for (;;) {
         if (mt__start()) {

@@ -14,6 +14,7 @@
 #include "ui/gtkmain.h"
 #include "ui/mainwindow.h"
 #include "connection/dialup.h"
+#include "connection/reachability.h"
 #include "connection/routerlink.h"
 #include "connection/statistics.h"
 #include "modem/startupchecks.h"
@@ -199,6 +200,8 @@ void st_main(int argc, char** argv) {
     cn_statistikhooks.linkcom = [](int code) { return (long)cm_linkcom(code, nullptr); };
     cn_statistikhooks.trayicon = [](int art, const char* text) { ic_mshow(art, 0, 0, 0, 0, text); };
     cn_statistikhooks.anzeigen = cc_show;
+    cn_statistikhooks.dnsecho = iz_dnsecho;
+    cn_statistikhooks.ipok = iz_ipok;
     cn_dialuphooks.ifaktiv = [] { return cn_ifstatistics(nullptr, nullptr, nullptr) == 1; };
     cn_dialuphooks.statistikreset = cn_statistikreset;
     cn_dialuphooks.volzeitrunden = volzeitrunden;

@@ -4,6 +4,7 @@
 // and the automatic connection.
 #include "config/header.h"
 #include "config/inifile.h"
+#include "connection/reachability.h"
 #include "connection/statistics.h"
 #include "core/logging.h"
 #include "core/programstate.h"
@@ -14,6 +15,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <cinttypes>
 #include <cstring>
 #include <string>
@@ -442,4 +446,90 @@ TEST_F(Statistik, ProbeListCursorOnIdlePasses) {
     ppp(100000, 0); // traffic: no probe
     pass(2000);
     EXPECT_EQ(proben, "8.8.8.8 999.5 9.9.9.9 8.8.8.8 999.5 ");
+}
+
+// The probe of an idle link with the real probe and a recording ping first on PATH: a pause
+// entry "999.003.000.000" holds the cursor for three passes, an entry that could be taken
+// for an option is never handed to ping, the address is pinged on the next pass.
+TEST_F(Statistik, APauseEntryHoldsTheProbeAndAnOptionLikeHostIsNeverPinged) {
+    std::string d = ts_scratchdir();
+    ts_writefile(d + "/ping", "#!/bin/sh\necho \"$*\" >>" + d +
+                                  "/argv\necho '1 packets transmitted, 1 received, 0% packet "
+                                  "loss'\n");
+    chmod((d + "/ping").c_str(), 0755);
+    setenv("PATH", (d + ":" + getenv("PATH")).c_str(), 1);
+    cn_statistikhooks.dnsecho = iz_dnsecho;
+    strcpy(inidat.ping, "999.003.000.000;-c;127.000.000.001");
+    inidat.pingp = nullptr;
+    verbunden();
+    for (int i = 0; i < 3; i++) {
+        pass(2000);
+        EXPECT_EQ(ts_readfile(d + "/argv"), "") << "pass " << i + 1;
+    }
+    pass(2000); // "-c": refused
+    pass(2000);
+    EXPECT_EQ(ts_readfile(d + "/argv"), "-q -c 1 -s 1 -W 1 -- 127.0.0.1\n");
+}
+
+TEST(Probe, EntriesAddressesAndWaits) {
+    struct {
+        const char* ip;
+        int pseudo;
+        const char* ziel; // null: never pinged
+    } const faelle[] = {
+        {"999.3", 3, "999.3"},
+        {"999.003.000.000", 3, "999.003.000.000"},
+        {"999.99", 99, "999.99"},
+        {"999.111", 111, "999.111"},
+        {"999.1", 1, "999.1"},
+        {"999.0", 0, "999.0"},
+        {"999.100", 0, "999.100"},
+        {"999.", 0, "999."},
+        {"127.000.000.001", -1, "127.0.0.1"},
+        {"010.1.2.3", -1, "10.1.2.3"},
+        {"host-1.example_2", -1, "host-1.example_2"},
+        {"-c", -1, nullptr},
+        {"a;reboot", -1, nullptr},
+        {"$(id)", -1, nullptr},
+        {"", -1, nullptr},
+        {"1.2.3", -1, "1.2.3"},
+    };
+    for (const auto& f : faelle) {
+        SCOPED_TRACE(f.ip);
+        EXPECT_EQ(iz_pseudo(f.ip), f.pseudo);
+        char z[100];
+        bool ok = iz_pingziel(f.ip, z, sizeof z);
+        EXPECT_EQ(ok, f.ziel != nullptr);
+        if (ok && f.ziel) {
+            EXPECT_STREQ(z, f.ziel);
+        }
+    }
+    EXPECT_FALSE(iz_pingziel(std::string(100, 'a').c_str(), nullptr, 0));
+    char z[100];
+    EXPECT_FALSE(iz_pingziel(std::string(100, 'a').c_str(), z, sizeof z));
+    EXPECT_TRUE(iz_pingziel(std::string(99, 'a').c_str(), z, sizeof z));
+    EXPECT_EQ(iz_pingsekunden(600), 1);
+    EXPECT_EQ(iz_pingsekunden(3000), 3);
+    EXPECT_EQ(iz_pingsekunden(1000000), 99);
+    EXPECT_TRUE(iz_ipok("999.5"));
+    EXPECT_FALSE(iz_ipok("999.x"));
+    EXPECT_FALSE(iz_ipok("127.0.0.1"));
+}
+
+// A ping that hangs is killed at its wait plus a second and leaves no zombie; the real
+// ping answers from loopback.
+TEST(Probe, AHangingPingIsKilledAndTheRealOneAnswers) {
+    EXPECT_TRUE(iz_ping("127.000.000.001", 600));
+    std::string d = ts_scratchdir();
+    ts_writefile(d + "/ping", "#!/bin/sh\nexec sleep 60\n");
+    chmod((d + "/ping").c_str(), 0755);
+    setenv("PATH", (d + ":" + getenv("PATH")).c_str(), 1);
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(iz_ping("127.0.0.1", 600));
+    long ms = (long)std::chrono::duration_cast<std::chrono::milliseconds>(
+                  std::chrono::steady_clock::now() - t0)
+                  .count();
+    EXPECT_GE(ms, 1900);
+    EXPECT_LT(ms, 3000);
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a child is left";
 }
