@@ -216,9 +216,9 @@ bool iz_dnsecho(const char* ip, bool warten) {
 
 namespace {
 
-constexpr const char* IZ_SPEEDHOST = "speedoption.tandor.example";
+constexpr const char* IZ_SPEEDHOST = "speed.operator.example";
 constexpr const char* IZ_SPEEDSEITE = "m?s=n";
-constexpr const char* IZ_KDPROXY = "kdproxy.tandor.example";
+constexpr const char* IZ_KDPROXY = "proxy.operator.example";
 constexpr int IZ_KDPORT = 4201;
 
 bool iz__ende() {
