@@ -9,6 +9,7 @@
 #include "supervisor/signalreading.h"
 #include "ui/trayicons.h"
 #include "config/profiles.h"
+#include "config/settingslist.h"
 #include "core/logging.h"
 #include "core/programstate.h"
 #include "core/threads.h"
@@ -363,6 +364,8 @@ bool mt__zyklus() {
         }
     } else {
         sr_publizieren(s.lesen, s.zaehler, s.statistik);
+        // Step 16: the menu's update query, taken once per pick.
+        if (s.zaehler > 0 && update_gewuenscht) se_updatequery();
         if (s.zaehler > 0) mt__verbindenfreigeben();
         mt__kdfehler();
         if (++s.zaehler > 21999) s.zaehler = 10000;
