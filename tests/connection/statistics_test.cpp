@@ -16,6 +16,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <cinttypes>
@@ -532,4 +534,29 @@ TEST(Probe, AHangingPingIsKilledAndTheRealOneAnswers) {
     EXPECT_GE(ms, 1900);
     EXPECT_LT(ms, 3000);
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a child is left";
+}
+
+// The DNS echo counts an answer that the name does not exist, and fails within its wait
+// when no name server answers; in a network and mount namespace of the test's own.
+TEST(Probe, TheDnsEchoNeedsANameServerThatAnswers) {
+    ASSERT_EQ(geteuid(), 0u) << "private namespaces need root";
+    ASSERT_EQ(unshare(CLONE_NEWNET | CLONE_NEWNS), 0);
+    ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+    ASSERT_EQ(system("ip link set lo up"), 0);
+    std::string d = ts_scratchdir();
+    ts_writefile(d + "/resolv.conf", "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n");
+    ASSERT_EQ(mount((d + "/resolv.conf").c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr),
+              0);
+    int sim = ts_spawn(
+        {TANDOR_BINARY_DIR "/tools/bin/httpsim", "--pidfile", d + "/pid", "--log", d + "/log"});
+    for (int i = 0; i < 50 && ts_readfile(d + "/pid").empty(); i++)
+        usleep(100000);
+    EXPECT_TRUE(iz_dnsecho("999.111", false));
+    EXPECT_NE(ts_readfile(d + "/log").find("NXDOMAIN"), std::string::npos)
+        << ts_readfile(d + "/log");
+    kill(sim, SIGTERM);
+    ts_waitpid(sim, 3000);
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(iz_dnsecho("999.111", false));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(3000));
 }
