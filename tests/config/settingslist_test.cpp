@@ -63,6 +63,18 @@ TEST(SettingsList, EntriesAndFieldsOfTheList) {
     EXPECT_TRUE(se_eintraege().empty());
     ts_writefile(settingsdatei, "12345");
     EXPECT_FALSE(se_laden());
+
+    // The list shipped with the program loads, and its values are fit for the modem.
+    ts_writefile(settingsdatei, ts_readfile(TANDOR_SOURCE_DIR "/data/tandorS.ini"));
+    ASSERT_TRUE(se_laden());
+    e = se_eintraege();
+    ASSERT_EQ(e.size(), 9u);
+    EXPECT_EQ(e[0], "Deutschland   T-Mobile D1");
+    for (int z = 0; z < 8; z++) {
+        se_setrow(z);
+        EXPECT_TRUE(se_feld(3, w)) << z;
+        EXPECT_TRUE(se_feld(4, w)) << z;
+    }
 }
 
 std::string historie(const std::string& nutzer1, const std::string& nutzer2) {
