@@ -68,9 +68,9 @@ TEST(SettingsList, EntriesAndFieldsOfTheList) {
     ts_writefile(settingsdatei, ts_readfile(TANDOR_SOURCE_DIR "/data/tandorS.ini"));
     ASSERT_TRUE(se_laden());
     e = se_eintraege();
-    ASSERT_EQ(e.size(), 9u);
+    ASSERT_EQ(e.size(), 8u);
     EXPECT_EQ(e[0], "Deutschland   T-Mobile D1");
-    for (int z = 0; z < 8; z++) {
+    for (int z = 0; z < 7; z++) {
         se_setrow(z);
         EXPECT_TRUE(se_feld(3, w)) << z;
         EXPECT_TRUE(se_feld(4, w)) << z;
