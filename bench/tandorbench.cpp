@@ -1,12 +1,15 @@
 // Benchmarks of the real tandor binary against the modem simulator, in a private /dev and
 // network as the end-to-end tests run it (root, a display in DISPLAY):
-//   tandorbench BUILDDIR start|reaction|footprint|accounting [--full] [--realistic]
+//   tandorbench BUILDDIR start|reaction|footprint|accounting|services [--full] [--realistic]
 // Each prints a machine line, its figures, and lines "RESULT|benchmark|figure|goal" that
 // scripts/bench.sh collects into one table. Without --full the runs are scaled down and
 // say so. --realistic runs the start benchmark against a simulator that answers like a
 // real stick (answers in pieces, seconds for the slow commands, a busy SIM, unsolicited
 // lines): the reads' waits include the modem's latency, so the goal stays the same ratio.
+#include "core/webfetch.h"
+
 #include <dirent.h>
+#include <sched.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -626,12 +629,118 @@ int bm_abrechnung() {
     return gut ? 0 : 1;
 }
 
+// ---- 5: the web fetch on loopback, and the cycle of an idle connected link with probes ----
+// Peak resident memory in kB (after clear_refs 5 resets it, the peak since then).
+long bm__spitze() {
+    std::istringstream st(bm__lies("/proc/self/status"));
+    for (std::string z; std::getline(st, z);)
+        if (z.rfind("VmHWM:", 0) == 0) return atol(z.c_str() + 6);
+    return 0;
+}
+
+// In a child of its own network: the web stand-in on loopback, 100 fetches of a 2 kB page,
+// then one of a 10 MB page with the peak memory it adds.
+int bm__web() {
+    pid_t kind = fork();
+    if (kind == 0) {
+        if (unshare(CLONE_NEWNET) != 0 || system("ip link set lo up") != 0) _exit(1);
+        char vorlage[] = "/tmp/tandor-bench-web-XXXXXX";
+        std::string dir = mkdtemp(vorlage);
+        bm__schreib(dir + "/seite.html", std::string(2048, 'x'));
+        int sim =
+            bm__spawn({bm__build + "/tools/bin/httpsim", "--pages", dir, "--pidfile", dir + "/pid"},
+                      dir + "/httpsim.out");
+        for (int i = 0; i < 50 && bm__lies(dir + "/pid").empty(); i++)
+            bm__ms(100);
+        std::vector<long> us;
+        for (int i = 0; i < 100; i++) {
+            auto t0 = std::chrono::steady_clock::now();
+            char* a = iz_httpget("127.0.0.1/seite.html", nullptr, nullptr, 2, 0, false);
+            us.push_back((long)std::chrono::duration_cast<std::chrono::microseconds>(
+                             std::chrono::steady_clock::now() - t0)
+                             .count());
+            if (!a || !strstr(a, "xxxx")) {
+                printf("web: fetch %d failed\n", i);
+                _exit(1);
+            }
+            free(a);
+        }
+        std::sort(us.begin(), us.end());
+        bm__schreib("/proc/self/clear_refs", "5");
+        long vor = bm__spitze();
+        char* a = iz_httpget("127.0.0.1/big10m", nullptr, nullptr, 2, 0, false);
+        size_t n = a ? strlen(a) : 0;
+        free(a);
+        long nach = bm__spitze();
+        kill(sim, SIGTERM);
+        bm__warte(sim, 3000);
+        printf("web: 2 kB page: median %.2f ms, worst %.2f ms (100 fetches); 10 MB page: %zu "
+               "bytes kept, peak resident +%ld kB\n",
+               us[50] / 1000.0, us.back() / 1000.0, n, nach - vor);
+        bm__ergebnis("web fetch of a 2 kB page, loopback",
+                     bm__f("median %.2f ms, worst %.2f ms (100 fetches)", us[50] / 1000.0,
+                           us.back() / 1000.0),
+                     "< 50 ms");
+        bm__ergebnis("web fetch of a 10 MB page",
+                     bm__f("peak resident +%.0f kB", double(nach - vor)), "< 1 MB added");
+        fflush(stdout);
+        _exit(0);
+    }
+    int st = bm__warte(kind, 120000);
+    return st == 0 ? 0 : 1;
+}
+
+// The main loop's cycle on an idle connected link that is probed every pass (PING=127.0.0.1):
+// the spacing of the probes' log lines (the service log's tenth-second counter).
+int bm__zyklus() {
+    bm_lauf l;
+    if (!l.modem("3")) return 1;
+    l.ini("PING=127.0.0.1\n");
+    l.starte();
+    if (l.verbunden() < 0) {
+        printf("services: no connection (%s)\n", l.dir.c_str());
+        return 1;
+    }
+    int n = bm__voll ? 60 : 20;
+    bm__warteauf(l.dir + "/servilog.txt", "Ping: 127.0.0.1", 30000 + n * 4000L, n + 1);
+    std::vector<long> abstand;
+    long vorher = -1;
+    std::istringstream log(l.servilog());
+    for (std::string z; std::getline(log, z);) {
+        if (z.find("Ping: 127.0.0.1") == std::string::npos) continue;
+        long t = atol(z.c_str()); // tenths of a second, modulo 1000
+        if (vorher >= 0) abstand.push_back((t - vorher + 1000) % 1000 * 100);
+        vorher = t;
+    }
+    l.ende();
+    if (abstand.size() < 5) {
+        printf("services: only %zu probes\n", abstand.size());
+        return 1;
+    }
+    std::sort(abstand.begin(), abstand.end());
+    printf("services: %zu probed cycles, median %ld ms, worst %ld ms\n", abstand.size(),
+           abstand[abstand.size() / 2], abstand.back());
+    bm__ergebnis("main-loop cycle, idle link probed by ping",
+                 bm__f("median %.0f ms, worst %.0f ms", double(abstand[abstand.size() / 2]),
+                       double(abstand.back())) +
+                     " (" + std::to_string(abstand.size()) + " cycles)",
+                 "< 2.8 s");
+    return 0;
+}
+
+int bm_dienste() {
+    int a = bm__zyklus();
+    int b = bm__web();
+    return a || b;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        fprintf(stderr,
-                "usage: tandorbench BUILDDIR start|reaction|footprint|accounting [--full]\n");
+        fprintf(
+            stderr,
+            "usage: tandorbench BUILDDIR start|reaction|footprint|accounting|services [--full]\n");
         return 2;
     }
     char voll[PATH_MAX];
@@ -651,6 +760,7 @@ int main(int argc, char** argv) {
     if (was == "reaction") r = bm_reaktion();
     if (was == "footprint") r = bm_fussabdruck();
     if (was == "accounting") r = bm_abrechnung();
+    if (was == "services") r = bm_dienste();
     printf("machine after the run: load %s", bm__lies("/proc/loadavg").c_str());
     return r;
 }

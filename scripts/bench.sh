@@ -3,7 +3,7 @@
 # /dev and network), under a private Xvfb and openbox, then prints one table: benchmark,
 # figure, goal, and the machine line with its load average. The figures are measurements
 # on a shared machine: read them with the load printed beside them.
-#   scripts/bench.sh [--full] [--realistic] [start|reaction|footprint|accounting ...]
+#   scripts/bench.sh [--full] [--realistic] [start|reaction|footprint|accounting|services ...]
 # Without --full the runs are scaled down (1 start per modem kind, 3 reactions each way,
 # 60 s footprint, accounting up to 300 MB each way per step) and say so. --realistic runs the
 # start benchmark against a simulator that answers like a real stick.
@@ -19,7 +19,7 @@ for a in "$@"; do
     *) which+=("$a") ;;
   esac
 done
-[ ${#which[@]} -eq 0 ] && which=(start reaction footprint accounting)
+[ ${#which[@]} -eq 0 ] && which=(start reaction footprint accounting services)
 [ "$(id -u)" = 0 ] || { echo "bench: needs root (private /dev and network namespaces)"; exit 1; }
 bash scripts/setup.sh >/dev/null || exit 1
 dir=$(bash scripts/build.sh normal) || exit 1
