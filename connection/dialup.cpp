@@ -351,23 +351,26 @@ void cn__reopencommandport() {
     cm_open(nullptr, false);
 }
 
-// The user programs of this initialisation cycle after a connection was made.
+// The user programs after a connection was made: at the first connection of this
+// initialisation cycle every slot that is not for program start or end, afterwards only
+// the slots for every connection. Slots for an SMS or a call wait for their trigger.
 void cn__userprograms() {
     bool ersteverbindung = cn__inicounter != inicounterglobal;
     bool gewartet = false;
     for (int i = 0; i < SP_SLOTS; i++) {
-        if (!inidat.cmd[i][0] || sp_programmstart(i) || sp_programmende(i)) continue;
-        if (ersteverbindung ? sp_smsgesteuert(i) : !sp_jedeverbindung(i)) continue;
+        const char* cm = inidat.cmd[i];
+        if (!cm[0] || inidat.sms[i] || sp_atstart(cm) || sp_atend(cm)) continue;
+        if (!ersteverbindung && !sp_ateveryconnect(cm)) continue;
         if (!gewartet) sy_sleepms(500);
         gewartet = true;
-        sp_start(i);
+        sp_start(i, cm);
     }
     if (ersteverbindung) cn__inicounter = inicounterglobal;
 }
 
 void cn__stopjedeverbindung() {
     for (int i = 0; i < SP_SLOTS; i++)
-        if (inidat.cmd[i][0] && !sp_smsgesteuert(i) && sp_jedeverbindung(i)) sp_stop(i);
+        if (inidat.cmd[i][0] && !inidat.sms[i] && sp_ateveryconnect(inidat.cmd[i])) sp_stop(i);
 }
 
 } // namespace
@@ -782,10 +785,10 @@ bool cn_wastimegap() {
     return cn__active == 1;
 }
 
+// Every held user program is stopped, all within one grace (programs for the program end
+// are not held and run on).
 bool cn_endprocesses() {
-    for (int i = 2; i >= 0; i--)
-        if (sp_stop(i)) return true;
-    return false;
+    return sp_stopall();
 }
 
 void cn_createdialup(bool) {}

@@ -60,6 +60,7 @@ bool cn_isactive();
 bool cn_wasactiveatstart();
 bool cn_timegap(time_t tim);
 bool cn_wastimegap();
+// At program end: stops every user program held in a slot; true when one ran.
 bool cn_endprocesses();
 void cn_createdialup(bool constart_alt);
 

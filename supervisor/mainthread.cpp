@@ -4,6 +4,7 @@
 #include "connection/dialup.h"
 #include "connection/reachability.h"
 #include "connection/statistics.h"
+#include "connection/userprograms.h"
 #include "core/helpers.h"
 #include "modem/discovery.h"
 #include "supervisor/signalreading.h"
@@ -213,6 +214,17 @@ bool mt__modemstart() {
     return true;
 }
 
+// The user programs for the program start. They run once per process: a rest neither
+// stops nor starts them again. Slots for an SMS or a call wait for their trigger.
+void mt__startprogramme() {
+    static bool gestartet = false;
+    if (gestartet || inidat.funktion > 39) return;
+    gestartet = true;
+    for (int i = 0; i < SP_SLOTS; i++)
+        if (inidat.cmd[i][0] && !inidat.sms[i] && sp_atstart(inidat.cmd[i]))
+            sp_start(i, inidat.cmd[i]);
+}
+
 // Start of the main thread (again after every rest). False: the program rests and starts
 // again.
 bool mt__start() {
@@ -229,6 +241,7 @@ bool mt__start() {
         if (ruhestatus == 4) ruhestatus = 0;
         programmende(true);
     }
+    mt__startprogramme();
     if (inidat.funktion != FUNKTION_CONFIG) inidat.hinweisk = '0';
     if (ruhestatus == 4) ruhestatus = 0;
     if (inidat.funktion != FUNKTION_CONFIG) {

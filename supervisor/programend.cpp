@@ -109,7 +109,7 @@ void pe__shutdown() {
     lo_slogx("ENDP40.\n", "", -1);
     msleep(500);
     for (int i = 0; i < SP_SLOTS; i++)
-        if (pe__benutzerslot(i) && sp_programmende(i)) {
+        if (pe__benutzerslot(i) && sp_atend(inidat.cmd[i])) {
             msleep(3000);
             break;
         }
@@ -245,9 +245,9 @@ bool programmende(bool erzwingen) {
         bool endprogramm = false;
         for (int i = 0; i < SP_SLOTS; i++) {
             if (!pe__benutzerslot(i)) continue;
-            if (sp_programmstart(i)) sp_stop(i);
-            if (sp_programmende(i)) {
-                sp_start(i);
+            if (sp_atstart(inidat.cmd[i])) sp_stop(i);
+            if (sp_atend(inidat.cmd[i])) {
+                sp_start(i, inidat.cmd[i]);
                 endprogramm = true;
             }
         }

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "connection/dialup.h"
+#include "connection/userprograms.h"
 #include "core/helpers.h"
 #include "core/programstate.h"
 #include "core/system.h"
@@ -374,6 +375,30 @@ TEST_F(Dialup, ConnectFailureFourTimesRequestsARest) {
     EXPECT_EQ(ruhestatus.load(), 1);
     EXPECT_TRUE(programmende_gewuenscht.load());
     nichtsuebrig("rest");
+}
+
+// The first connection of a cycle starts the slots without a moment, every connection
+// the slots for every connection, and a connection's end stops those. A slot for an SMS
+// or a call waits for its trigger at every connection.
+TEST_F(Dialup, UserProgramsRunAtTheirConnections) {
+    const char* felder[SP_SLOTS] = {"echo >> s0; exec sleep 30", ",echo >> s1; exec sleep 30",
+                                    ",echo >> s2; exec sleep 30"};
+    const size_t starts[2][SP_SLOTS] = {{1, 1, 0}, {1, 2, 0}};
+    for (int i = 0; i < SP_SLOTS; i++)
+        strMcpy(inidat.cmd[i], felder[i]);
+    inidat.sms[2] = 1;
+    inicounterglobal++; // a new initialisation cycle
+    for (int n = 0; n < 2; n++) {
+        cn_start();
+        ASSERT_TRUE(cn_isactive());
+        auto anzahl = [](int i) { return ts_readlines("s" + std::to_string(i)).size(); };
+        warte([&] { return anzahl(0) == starts[n][0] && anzahl(1) == starts[n][1]; }, 3000);
+        for (int i = 0; i < SP_SLOTS; i++)
+            EXPECT_EQ(anzahl(i), starts[n][i]) << "slot " << i << ", connection " << n;
+        cn_stop(2);
+    }
+    EXPECT_TRUE(sp_stop(0)) << "a first-connection program runs on after the link";
+    EXPECT_FALSE(sp_stop(1));
 }
 
 class RealPppd : public Dialup {

@@ -202,6 +202,72 @@ TEST_F(ConnectionRoad, ConnectTrafficMenuDisconnectEndAndKeptCounters) {
     EXPECT_EQ(header(ini2).substr(31, 6), "000050") << header(ini2);
 }
 
+// Processes of group g that still run, or zombie children of parent p, as ps counts them.
+int zaehle(const std::string& spalte, long wert, const std::string& zustand) {
+    return std::stoi("0" + ts_output("ps -eo " + spalte + "=,stat= | awk '$1==" +
+                                     std::to_string(wert) + " && $2 " + zustand + "' | wc -l"));
+}
+
+// User programs on the road: one for the program start runs from start to end, one for
+// every connection runs once per connection and is stopped in between, even when it
+// ignores SIGTERM, has a child and floods an output nobody reads; one for the end runs
+// on after the program has ended.
+TEST_F(ConnectionRoad, UserProgramsAtStartEveryConnectionAndEnd) {
+    ts_writefile(dir + "/conn.sh", "trap '' TERM\ng=$(cut -d' ' -f5 /proc/$$/stat)\n"
+                                   "sleep 600 &\nhead -c 1000000 /dev/zero\necho $g >> " +
+                                       dir + "/conn.txt\nwhile :; do sleep 1; done\n");
+    for (const char* s : {"start", "end"})
+        ts_writefile(dir + "/" + s + ".sh",
+                     "echo $$ >> " + dir + "/" + s + ".txt\nexec sleep 600\n");
+    for (const char* s : {"conn", "start", "end"})
+        chmod((dir + "/" + s + ".sh").c_str(), 0755);
+    const std::string kopf = "01 0AA000000123-0000000000001-0000043" + std::string(16, '0');
+    ts_writefile(dir + "/tandor.ini", kopf +
+                                          "\nMOD=PIJ\nLAN=English\nCOM=/dev/ttyUSB0;NONE\nCONA=SE\n"
+                                          "CON=\nPIN=1234\nAPN=internet.t-mobile\nCMD1=," +
+                                          dir + "/conn.sh\nCMD2=|" + dir + "/end.sh\nCMD3=!" + dir +
+                                          "/start.sh\n");
+    pid = starte();
+    ASSERT_TRUE(wartelog("Connection established.", 1, 90000)) << protokolle();
+    ASSERT_TRUE(ts_waitfor(dir + "/conn.txt", "\n", 5000)) << "conn.sh stalled\n" << protokolle();
+    long erste = std::stol(ts_readfile(dir + "/conn.txt"));
+
+    // The line drops (pppd killed): the program is stopped with the link, and the next
+    // connection starts it afresh.
+    int pppd = std::stoi("0" + ts_output("pgrep -P " + std::to_string(pid) + " -x pppd"));
+    ASSERT_GT(pppd, 0) << protokolle();
+    kill(pppd, SIGKILL);
+    ASSERT_TRUE(wartelog("Connection established.", 2, 60000)) << protokolle();
+    for (int i = 0; i < 50 && ts_readlines(dir + "/conn.txt").size() < 2; i++)
+        usleep(100000);
+    ASSERT_EQ(ts_readlines(dir + "/conn.txt").size(), 2u) << ts_readfile(dir + "/conn.txt");
+    long zweite = std::stol(ts_readlines(dir + "/conn.txt")[1]);
+    EXPECT_EQ(zaehle("pgid", erste, "!~ /^Z/"), 0);
+
+    // Disconnect from the menu: the deaf program holds the link's end up by its grace only.
+    std::string w = fenster();
+    ASSERT_FALSE(w.empty()) << "no main window";
+    ASSERT_EQ(system(("xdotool mousemove --window " + w + " 80 20 click 3").c_str()), 0);
+    usleep(700000);
+    ASSERT_EQ(system("xdotool key Up Up Up Up Up Up Return"), 0);
+    EXPECT_TRUE(ts_waitfor(dir + "/connlog.txt", "Connection interrupted by user.", 5000))
+        << protokolle();
+    ASSERT_TRUE(wartelog("User program of slot 0 ended.", 2, 5000)) << protokolle();
+    EXPECT_EQ(zaehle("pgid", zweite, "!~ /^Z/"), 0);
+    EXPECT_EQ(zaehle("ppid", pid, "~ /^Z/"), 0) << "zombie children";
+
+    ASSERT_EQ(ts_readlines(dir + "/start.txt").size(), 1u);
+    long start = std::stol(ts_readfile(dir + "/start.txt"));
+    EXPECT_EQ(kill(start, 0), 0) << "start.sh did not run until the end";
+    ende();
+    EXPECT_NE(kill(start, 0), 0) << "start.sh outlived the program";
+    ASSERT_EQ(ts_readlines(dir + "/end.txt").size(), 1u) << protokolle();
+    long end = std::stol(ts_readfile(dir + "/end.txt"));
+    EXPECT_EQ(kill(end, 0), 0) << "end.sh did not outlive the program";
+    kill(end, SIGKILL);
+    EXPECT_EQ(ts_readlines(dir + "/conn.txt").size(), 2u);
+}
+
 // The same road against a modem that behaves like a real stick: answers in two pieces,
 // seconds for the PIN and the network commands, a busy SIM after power-up and PIN, and
 // unsolicited lines at any moment. It connects, counts and ends as against a prompt one.
