@@ -6,25 +6,20 @@
 #include "core/programstate.h"
 #include "core/system.h"
 #include "core/threads.h"
+#include "core/webfetch.h"
 
-#include <arpa/inet.h>
 #include <cctype>
 #include <chrono>
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <memory>
 #include <mutex>
-#include <netdb.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <random>
 #include <string>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 std::atomic<bool> iz_kdfehler{false};
@@ -38,44 +33,6 @@ long long iz__jetzt() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-// Resolves host within ms on a worker of its own, so that a resolver that does not answer
-// never holds the caller longer. abbruch, when given, ends the wait early. 0: resolved
-// (*addr set when asked), 1: the name does not exist (a DNS server said so), -1: no
-// answer in time or another failure.
-int iz__aufloesen(const char* host, long ms, sockaddr_in* addr, bool (*abbruch)() = nullptr) {
-    struct Lage {
-        std::mutex mu;
-        std::condition_variable cv;
-        bool fertig = false;
-        int ergebnis = -1;
-        sockaddr_in a{};
-    };
-    auto lage = std::make_shared<Lage>();
-    std::string name = host;
-    std::thread([lage, name] {
-        addrinfo hint{}, *res = nullptr;
-        hint.ai_family = AF_INET;
-        hint.ai_socktype = SOCK_STREAM;
-        int r = getaddrinfo(name.c_str(), nullptr, &hint, &res);
-        std::lock_guard<std::mutex> g(lage->mu);
-        if (r == 0 && res) {
-            lage->ergebnis = 0;
-            memcpy(&lage->a, res->ai_addr, sizeof lage->a);
-        } else
-            lage->ergebnis = r == EAI_NONAME ? 1 : -1;
-        if (res) freeaddrinfo(res);
-        lage->fertig = true;
-        lage->cv.notify_all();
-    }).detach();
-    std::unique_lock<std::mutex> g(lage->mu);
-    long long ende = iz__jetzt() + ms;
-    while (!lage->fertig && iz__jetzt() < ende && !(abbruch && abbruch()))
-        lage->cv.wait_for(g, std::chrono::milliseconds(100));
-    if (!lage->fertig) return -1;
-    if (addr) *addr = lage->a;
-    return lage->ergebnis;
 }
 
 // The name of the DNS echo: "www." + a letter + three groups of two base-36 digits with
@@ -205,7 +162,7 @@ bool iz_dnsecho(const char* ip, bool warten) {
     if (n == 111) {
         int sekunden = iz_pingsekunden(warten ? 3000 : 600);
         std::string name = iz__zufallsname();
-        return iz__aufloesen(name.c_str(), (sekunden + 1) * 1000L, nullptr) >= 0;
+        return iz_namensantwort(name.c_str(), (sekunden + 1) * 1000L) >= 0;
     }
     iz__pingdelay = n >= 2 ? n - 1 : 0;
     cn_dnsbremse = true;
@@ -235,32 +192,6 @@ bool iz__warten(long s) {
         th_msleep(1000);
     }
     return !iz__ende();
-}
-
-// A TCP connection to host:port within about 10 s (the wait ends early at the thread's
-// end); -1 when none came.
-int iz__verbinden(const char* host, int port) {
-    sockaddr_in a{};
-    if (iz__aufloesen(host, 10000, &a, iz__ende) != 0) return -1;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    int s = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (s < 0) return -1;
-    if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno != EINPROGRESS) {
-        close(s);
-        return -1;
-    }
-    for (int i = 0; i < 100 && !iz__ende(); i++) {
-        pollfd p{s, POLLOUT, 0};
-        if (poll(&p, 1, 100) > 0) {
-            int fehler = 0;
-            socklen_t l = sizeof fehler;
-            getsockopt(s, SOL_SOCKET, SO_ERROR, &fehler, &l);
-            if (fehler == 0) return s;
-            break;
-        }
-    }
-    close(s);
-    return -1;
 }
 
 bool iz__senden(int s, const void* d, size_t n) {
@@ -319,7 +250,7 @@ std::string iz__hallo() {
 
 // One request of the speed-option page; true when the operator confirms ("gespeichert").
 bool iz__speedoption() {
-    int s = iz__verbinden(IZ_SPEEDHOST, 80);
+    int s = iz_verbinden(IZ_SPEEDHOST, 80, 10000);
     if (s < 0) return false;
     char anfrage[200];
     snprintf(anfrage, sizeof anfrage, "GET /%s HTTP/1.0\r\nHost: %s\r\n\r\n", IZ_SPEEDSEITE,
@@ -334,7 +265,7 @@ bool iz__speedoption() {
 // The session with the compression proxy; returns when it ends.
 void iz__proxysitzung() {
     lo_slog("KD 1.\n", "", -1);
-    int s = iz__verbinden(IZ_KDPROXY, IZ_KDPORT);
+    int s = iz_verbinden(IZ_KDPROXY, IZ_KDPORT, 10000);
     if (s < 0) return;
     lo_slog(_de ? "KD Sende Paket 1.\n" : "KD Sending packet 1.\n", "", -1);
     std::string hallo = iz__hallo();

@@ -87,6 +87,7 @@ struct iz__aufloesung {
     int rc = 0;
     addrinfo* res = nullptr;
     char host[iz__HOSTMAX + 1];
+    char dienst[8];
 };
 
 addrinfo iz__hinweise(int flags) {
@@ -101,7 +102,7 @@ void* iz__aufloeser(void* arg) {
     iz__aufloesung* a = (iz__aufloesung*)arg;
     addrinfo h = iz__hinweise(0);
     addrinfo* res = nullptr;
-    int rc = getaddrinfo(a->host, "80", &h, &res);
+    int rc = getaddrinfo(a->host, a->dienst, &h, &res);
     bool verlassen;
     {
         std::lock_guard<std::mutex> g(a->mu);
@@ -118,15 +119,20 @@ void* iz__aufloeser(void* arg) {
     return nullptr;
 }
 
-// The addresses of host by the deadline, or null (logged). An address literal is taken
-// as it is, without the resolver.
-addrinfo* iz__aufloesen(const char* host, long long bis) {
+// The addresses of host:dienst by the deadline, or null; *rc (when given) is getaddrinfo's
+// result, EAI_AGAIN when no answer came in time. An address literal is taken as it is,
+// without the resolver.
+addrinfo* iz__aufloesen(const char* host, const char* dienst, long long bis, int* rc = nullptr) {
+    int r;
+    if (!rc) rc = &r;
     addrinfo h = iz__hinweise(AI_NUMERICHOST);
     addrinfo* res = nullptr;
-    if (getaddrinfo(host, "80", &h, &res) == 0) return res;
+    if (getaddrinfo(host, dienst, &h, &res) == 0) return *rc = 0, res;
 
+    *rc = EAI_AGAIN;
     iz__aufloesung* a = new iz__aufloesung;
     strMcpy(a->host, host);
+    strMcpy(a->dienst, dienst);
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
@@ -135,7 +141,6 @@ addrinfo* iz__aufloesen(const char* host, long long bis) {
     pthread_attr_destroy(&attr);
     if (e != 0) {
         delete a;
-        lo_slog("HTTP GET URL: no resolver thread for %s\n", host, -1);
         return nullptr;
     }
     std::unique_lock<std::mutex> g(a->mu);
@@ -143,17 +148,15 @@ addrinfo* iz__aufloesen(const char* host, long long bis) {
         a->cv.wait_for(g, std::chrono::milliseconds(iz__SCHRITT));
     if (!a->fertig) {
         a->verlassen = true;
-        g.unlock();
-        lo_slog("HTTP GET URL: resolving %s timed out\n", host, -1);
         return nullptr;
     }
     g.unlock();
-    int rc = a->rc;
+    *rc = a->rc;
     res = a->res;
     delete a;
-    if (rc != 0 || !res) {
+    if (*rc != 0 || !res) {
         if (res) freeaddrinfo(res);
-        lo_slog("HTTP GET URL: cannot resolve %s\n", host, -1);
+        if (*rc == 0) *rc = EAI_FAIL;
         return nullptr;
     }
     return res;
@@ -283,8 +286,14 @@ char* iz__httpget(const char* url, const char* user, const char* pass, int timeo
     // Resolving and connecting share one wait; timeout 0 still gives the connection its
     // time, or the request would never reach a real network.
     const long long verbindenbis = start + (t == 0 ? iz__MINVERBINDEN : t);
-    addrinfo* ai = iz__aufloesen(host, verbindenbis);
-    if (!ai) return nullptr;
+    int rc;
+    addrinfo* ai = iz__aufloesen(host, "80", verbindenbis, &rc);
+    if (!ai) {
+        lo_slog(rc == EAI_AGAIN ? "HTTP GET URL: resolving %s timed out\n"
+                                : "HTTP GET URL: cannot resolve %s\n",
+                host, -1);
+        return nullptr;
+    }
     iz__fd s{iz__verbinden(ai, verbindenbis)};
     freeaddrinfo(ai);
     if (s.fd < 0) return nullptr;
@@ -448,4 +457,22 @@ bool iz_httpbrowse(const char* url) {
         return false;
     }
     return true;
+}
+
+int iz_namensantwort(const char* host, long ms) {
+    int rc;
+    addrinfo* ai = iz__aufloesen(host, "80", iz__jetzt() + ms, &rc);
+    if (ai) freeaddrinfo(ai);
+    return ai ? 0 : rc == EAI_NONAME ? 1 : -1;
+}
+
+int iz_verbinden(const char* host, int port, long ms) {
+    long long bis = iz__jetzt() + ms;
+    char dienst[8];
+    snprintf(dienst, sizeof dienst, "%d", port);
+    addrinfo* ai = iz__aufloesen(host, dienst, bis);
+    if (!ai) return -1;
+    int s = iz__verbinden(ai, bis);
+    freeaddrinfo(ai);
+    return s;
 }

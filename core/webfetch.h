@@ -24,3 +24,10 @@ bool iz_httpbrowse(const char* url);
 // Replaces the text in t by its Base64 encoding (RFC 4648, "=" padded). t must have room
 // for 4 * ((strlen(t) + 2) / 3) + 1 bytes.
 void iz__base64(char* t);
+
+// Looks host up within ms (ending early when the program end is requested): 0 it has an
+// address, 1 a name server said it does not exist, -1 no answer in time or another failure.
+int iz_namensantwort(const char* host, long ms);
+// A connected non-blocking TCP socket to host:port within ms (resolving included, ending
+// early when the program end is requested); -1 when none came. The caller closes it.
+int iz_verbinden(const char* host, int port, long ms);
