@@ -46,7 +46,8 @@ struct FaultRun : TandorRun {
     }
     void TearDown() override {
         TandorRun::TearDown();
-        pppdweg();
+        ts_pppdweg(ctl);
+        usleep(300000);
     }
     void ini(const std::string& zeilen) {
         ts_writefile(dir + "/tandor.ini", KOPF +
@@ -58,27 +59,6 @@ struct FaultRun : TandorRun {
     // and private System V IPC; the pid is tandor's own.
     void starte(int instanz, std::vector<std::string> weitere = {}) {
         pid = ts_spawn(ts_netzstart(dir, modem.port, ctl, instanz, weitere), dir + "/stdout.txt");
-    }
-    // A killed tandor leaves its stand-in pppd behind, holding the modem: ends the ones
-    // this test started (found by their control directory), by id.
-    void pppdweg() {
-        DIR* d = opendir("/proc");
-        if (!d) return;
-        std::string marke = "PPPDSIM_DIR=" + ctl;
-        while (dirent* e = readdir(d)) {
-            int p = atoi(e->d_name);
-            if (p <= 0) continue;
-            std::string env = ts_readfile("/proc/" + std::string(e->d_name) + "/environ");
-            for (size_t a = 0; a < env.size();) {
-                size_t b = env.find('\0', a);
-                if (env.compare(a, b == std::string::npos ? std::string::npos : b - a, marke) == 0)
-                    kill(p, SIGKILL);
-                if (b == std::string::npos) break;
-                a = b + 1;
-            }
-        }
-        closedir(d);
-        usleep(300000);
     }
     // Kernel byte counters of ppp0 (rx + tx), -1 when gone.
     long kernelbytes() {
@@ -142,7 +122,8 @@ TEST_F(FaultRun, SigkillWhileCountingNeverCorruptsNorSetsBackTheCounters) {
         ASSERT_NE(ts_waitpid(pid, 10000), -1);
         pid = -1;
         long long online = jetztms() - verbunden;
-        pppdweg();
+        ts_pppdweg(ctl);
+        usleep(300000);
 
         Kopf k = lieskopf(dir + "/tandor.ini");
         ASSERT_TRUE(k.gueltig) << ts_readfile(dir + "/tandor.ini");

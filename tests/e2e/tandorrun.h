@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,6 +36,27 @@ inline std::vector<std::string> ts_netzstart(const std::string& dir, const std::
                        TANDOR_BINARY_DIR "/tools/bin", ctl, "--", TANDOR_BINARY, "CONN",
                        "DIR=" + dir, "INSTANCE=" + std::to_string(instanz), "NOSPLASH", "MUTE"});
     return a;
+}
+
+// A killed tandor leaves its stand-in pppd behind, holding the modem: ends the ones whose
+// control directory is ctl, by id.
+inline void ts_pppdweg(const std::string& ctl) {
+    DIR* d = opendir("/proc");
+    if (!d) return;
+    std::string marke = "PPPDSIM_DIR=" + ctl;
+    while (dirent* e = readdir(d)) {
+        int p = atoi(e->d_name);
+        if (p <= 0) continue;
+        std::string env = ts_readfile("/proc/" + std::string(e->d_name) + "/environ");
+        for (size_t a = 0; a < env.size();) {
+            size_t b = env.find('\0', a);
+            if (env.compare(a, b == std::string::npos ? std::string::npos : b - a, marke) == 0)
+                kill(p, SIGKILL);
+            if (b == std::string::npos) break;
+            a = b + 1;
+        }
+    }
+    closedir(d);
 }
 
 struct TandorRun : ::testing::Test {

@@ -177,7 +177,7 @@ struct TrayRun : TandorRun {
     }
     void TearDown() override {
         TandorRun::TearDown();
-        pppdweg();
+        ts_pppdweg(ctl);
         beende(trayer);
         beende(xvfb);
     }
@@ -282,20 +282,6 @@ struct TrayRun : TandorRun {
             usleep(250000);
         }
         return rest;
-    }
-    // A killed tandor leaves its stand-in pppd behind: ends the ones of this run, by id.
-    void pppdweg() {
-        DIR* d = opendir("/proc");
-        if (!d) return;
-        std::string marke = "PPPDSIM_DIR=" + ctl;
-        while (dirent* e = readdir(d)) {
-            int p = atoi(e->d_name);
-            if (p <= 0) continue;
-            std::istringstream env(ts_readfile("/proc/" + std::string(e->d_name) + "/environ"));
-            for (std::string v; std::getline(env, v, '\0');)
-                if (v == marke) kill(p, SIGKILL);
-        }
-        closedir(d);
     }
 };
 
