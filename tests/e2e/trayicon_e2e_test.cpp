@@ -4,6 +4,7 @@
 // warning), and the mini window standing in while no tray host is there.
 #include "modem/modemsimulator.h"
 #include "tandorrun.h"
+#include "trayrows.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -31,28 +32,8 @@ const std::string KOPF = "01 0AA000000123-0000000000004-0000043" + std::string(1
 // '-' dark yellow, 'y' yellow, 'L' light blue.
 using Bild = std::vector<std::string>;
 
-const Bild VERKEHR = {
-    "....xxx...............", "..xxrrrxx.............", ".xrrrrrrrx............",
-    ".xrrrrrrrx............", "xrrrrrrrrrx...........", "xrrrrrrrrrx...........",
-    "xxxxxxxxxxxxxxxxxxxxx.", "..........xbbbbbbbbbx.", "..........xbbbbbbbbbx.",
-    "...........xbbbbbbbx..", "...........xbbbbbbbx..", "............xxbbbxx...",
-    "..............xxx.....",
-};
-const Bild NETZSUCHE = {
-    ".........xxx..........", "........xxxxx.........", ".......xx...xx........",
-    "............xx........", "..........xxx.........", ".........xxx..........",
-    "......................", ".........xxx..........", ".........xxx..........",
-};
-const Bild WARNUNG = {
-    "........xxxxxx........", "......xx------xx......", "....xx----------xx....",
-    "...x--------------x...", "..x-------xxx------x..", "..x------xxxx------x..",
-    ".x------xxxxx-------x.", ".x------xxxxx-------x.", "x---------xxx--------x",
-    "x---------xxx--------x", "x---------xxx--------x", "x---------xxx--------x",
-    "x---------xxx--------x", "x---------xxx--------x", ".x--------xxx-------x.",
-    ".x--------xxx-------x.", "..x------xxxxx-----x..", "..x------xxxxx-----x..",
-    "...x--------------x...", "....xx----------xx....", "......xx------xx......",
-    "........xxxxxx........",
-};
+const Bild& VERKEHR = tr_verkehr;
+const Bild& WARNUNG = tr_warnung;
 // The large U, rows 11-20, columns 0-8.
 const Bild U_GROSS = {
     ".xx....xx", ".xx....xx", ".xx....xx", ".xx....xx", ".xx....xx",
@@ -61,7 +42,11 @@ const Bild U_GROSS = {
 
 Bild suchbild() {
     Bild b = VERKEHR;
-    b.insert(b.end(), NETZSUCHE.begin(), NETZSUCHE.end());
+    for (std::string z : tr_netzsuche) {
+        for (char& c : z)
+            if (c == '#') c = 'x'; // the monochrome colour is black without MOD=B
+        b.push_back(z);
+    }
     return b;
 }
 

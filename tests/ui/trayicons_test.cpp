@@ -3,6 +3,7 @@
 // icons, and the pixel writers at the edges of the buffer. The timer tick: what a tick
 // decides from the program's state, and its timer across ends and restarts.
 #include "mainwindow_fixture.h"
+#include "trayrows.h"
 #include "ui/iconpainting.h"
 #include "ui/timertick.h"
 
@@ -49,20 +50,12 @@ Zeilen operator+(Zeilen a, const Zeilen& b) {
     return a;
 }
 
-const Zeilen verkehr = {
-    "....xxx...............", "..xxrrrxx.............", ".xrrrrrrrx............",
-    ".xrrrrrrrx............", "xrrrrrrrrrx...........", "xrrrrrrrrrx...........",
-    "xxxxxxxxxxxxxxxxxxxxx.", "..........xbbbbbbbbbx.", "..........xbbbbbbbbbx.",
-    "...........xbbbbbbbx..", "...........xbbbbbbbx..", "............xxbbbxx...",
-    "..............xxx....."};
+const Zeilen& verkehr = tr_verkehr;
 const Zeilen nichtverbunden = {
     "......................", ".........###..........", "........###...........",
     "##########...########.", "#########...#########.", "########...##########.",
     "..........###.........", ".........###..........", "......................"};
-const Zeilen netzsuche = {
-    ".........###..........", "........#####.........", ".......##...##........",
-    "............##........", "..........###.........", ".........###..........",
-    "......................", ".........###..........", ".........###.........."};
+const Zeilen& netzsuche = tr_netzsuche;
 const Zeilen verbinden = {
     "......................", ".....##.......##......", "......##.....##.......",
     "#########...#########.", "##########.##########.", "#########...#########.",
@@ -71,15 +64,7 @@ const Zeilen trennen = {
     "..........#...........", "...##.....#.....##....", "..##......#......##...",
     ".########.#.########..", "#########.#.#########.", ".########.#.########..",
     "..##......#......##...", "...##.....#.....##....", "..........#..........."};
-const Zeilen warnung = {
-    "........xxxxxx........", "......xx------xx......", "....xx----------xx....",
-    "...x--------------x...", "..x-------xxx------x..", "..x------xxxx------x..",
-    ".x------xxxxx-------x.", ".x------xxxxx-------x.", "x---------xxx--------x",
-    "x---------xxx--------x", "x---------xxx--------x", "x---------xxx--------x",
-    "x---------xxx--------x", "x---------xxx--------x", ".x--------xxx-------x.",
-    ".x--------xxx-------x.", "..x------xxxxx-----x..", "..x------xxxxx-----x..",
-    "...x--------------x...", "....xx----------xx....", "......xx------xx......",
-    "........xxxxxx........"};
+const Zeilen& warnung = tr_warnung;
 // U on light blue under the traffic symbol, five bars, open corners.
 const Zeilen u_fuenfbalken = {
     ".LLLxxxLLLLLLLLLLLLLL.", "LLxxrrrxxLLLLLLLLLLLLL", "LxrrrrrrrxLLLLLLLLLLLL",
