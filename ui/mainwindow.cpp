@@ -1,6 +1,7 @@
 #include "ui/mainwindow.h"
 
 #include "config/inifile.h"
+#include "core/frontendrecord.h"
 #include "core/helpers.h"
 #include "core/logging.h"
 #include "core/programstate.h"
@@ -75,16 +76,36 @@ bool cc__frontendmodus() {
 void cc__frontend(bool geaendert) {
     (void)geaendert;
 }
+// The control program's view of the running copy's record: attached, the copy online, a
+// command still waiting in the field. The menu runs with the GTK lock held, and the control
+// loop detaches the record only under that lock, so the record stays mapped meanwhile.
 struct cc__frontendlage {
     bool da = false, online = false, kommandooffen = false;
 };
 cc__frontendlage cc__frontendzustand() {
-    return {};
+    cc__frontendlage l;
+    tdrio_t* r = __atomic_load_n(&tdrior, __ATOMIC_ACQUIRE);
+    if (!r) return l;
+    l.da = true;
+    l.online = __atomic_load_n(&r->online_time, __ATOMIC_RELAXED) != 0;
+    l.kommandooffen = __atomic_load_n(&r->command[0], __ATOMIC_RELAXED) != 0;
+    return l;
 }
-// 0 no record, 1 command written, 2 no right to write it.
+// Writes a command into the record: 0 no record, 1 written, 2 no right to write it, 3 the
+// field still holds a command (the running copy clears it once taken; it is not overwritten).
 int cc__frontendkommando(const char* kommando) {
-    (void)kommando;
-    return 0;
+    tdrio_t* r = __atomic_load_n(&tdrior, __ATOMIC_ACQUIRE);
+    if (!r) return 0;
+    if (!tdrior_rw) return 2;
+    if (__atomic_load_n(&r->command[0], __ATOMIC_ACQUIRE) != 0) return 3;
+    size_t n = strnlen(kommando, sizeof r->command - 1);
+    if (n == 0) return 0;
+    // The rest with its NUL first and the first character last: a poll that sees the field
+    // no longer empty finds the whole command.
+    memcpy(r->command + 1, kommando + 1, n - 1);
+    r->command[n] = 0;
+    __atomic_store_n(&r->command[0], kommando[0], __ATOMIC_RELEASE);
+    return 1;
 }
 
 void cc__anhaengen(char* out, size_t n, const char* s) {

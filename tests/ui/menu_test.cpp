@@ -2,6 +2,8 @@
 // entry sets, and the start of the configuration program.
 #include "mainwindow_fixture.h"
 
+#include "core/frontendrecord.h"
+
 #include <sys/stat.h>
 
 using namespace mwt;
@@ -253,6 +255,49 @@ TEST_F(Fenster, UpdateEntryDoesNotWaitInsideTheGtkLoop) {
     EXPECT_STREQ(cc_mtext[1], "+Starte Update-Anfrage.");
     EXPECT_STREQ(cc_mtext[9], "+Update-\\Anfrage.");
     EXPECT_EQ(gesperrt([] { return feldtext(1); }), "Starte Update-Anfrage.");
+}
+
+// The control program sends the running copy commands through its record: only into an
+// empty field, whole and terminated, and not at all without the right to write.
+TEST_F(Fenster, ControlMenuWritesCommandsIntoTheRunningCopysRecord) {
+    inidat.funktion = FUNKTION_CONTROL;
+    zeige(fefo_NORMAL);
+    tdrio_t satz{};
+    memset(satz.command, 'x', sizeof satz.command);
+    satz.command[0] = 0; // empty, with the rest of an earlier, longer command behind it
+    satz.process_counter = 7;
+    __atomic_store_n(&tdrior, &satz, __ATOMIC_RELEASE);
+    tdrior_rw = true;
+
+    // Offline: Connect may be sent, Disconnect not; the update needs the copy online.
+    EXPECT_TRUE(zustand("Connect").empfindlich);
+    EXPECT_FALSE(zustand("Disconnect").empfindlich);
+    EXPECT_FALSE(zustand("http://tandor.example/update?").empfindlich);
+    ASSERT_TRUE(waehle("Connect"));
+    EXPECT_STREQ(satz.command, "TANDOR_CONNECT");
+    // Until the running copy has taken it, nothing more may be sent with Connect.
+    EXPECT_FALSE(zustand("Connect").empfindlich);
+
+    satz.online_time = 12;
+    EXPECT_TRUE(zustand("Disconnect").empfindlich);
+    EXPECT_TRUE(zustand("http://tandor.example/update?").empfindlich);
+    // A command still waiting is not overwritten.
+    ASSERT_TRUE(waehle("Disconnect"));
+    EXPECT_STREQ(satz.command, "TANDOR_CONNECT");
+    satz.command[0] = 0;
+    ASSERT_TRUE(waehle("Disconnect"));
+    EXPECT_STREQ(satz.command, "TANDOR_DISCONNECT");
+    EXPECT_EQ(dialog(), nullptr);
+
+    // Read only: the access warning instead, the field untouched.
+    satz.command[0] = 0;
+    tdrior_rw = false;
+    ASSERT_TRUE(waehle("Disconnect"));
+    EXPECT_TRUE(warte([] { return dialog() != nullptr; }));
+    EXPECT_EQ(satz.command[0], 0);
+    gesperrt([] { gtk_dialog_response(GTK_DIALOG(dialog()), GTK_RESPONSE_OK); });
+    EXPECT_TRUE(warte([] { return dialog() == nullptr; }));
+    __atomic_store_n(&tdrior, static_cast<tdrio_t*>(nullptr), __ATOMIC_RELEASE);
 }
 
 TEST_F(Fenster, ControlInfoShowsABoxWithoutWaiting) {
