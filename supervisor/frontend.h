@@ -15,8 +15,12 @@ tdrio_t* ii_start(bool cre);
 // Releases the record: the creator marks the program inactive and removes the segment, any
 // other process only detaches.
 void ii_stop();
-// The same at the program end.
+// The same at the program end. The creator keeps its mapping (the process end unmaps it)
+// so that a thread still writing through a pointer it loaded just before stays safe.
 void ii_end();
+// The attached record belongs to a running program: not marked for removal and its
+// creator lives. A control program shows "not active" otherwise.
+bool ii_aktiv();
 
 // Size of a copy of the command field: its 100 bytes and a NUL that is always there.
 #define II_KOMMANDOGROESSE 101
@@ -26,6 +30,15 @@ void ii_kommando(char (&kommando)[II_KOMMANDOGROESSE]);
 void ii_kommandoloeschen(const char* kommando);
 // A command waits in the record (the main loop's pause ends for it).
 bool ii_kommandoda();
+
+// A command file in the working directory: what a poll did with it.
+enum {
+    II_DATEI_KEINE = 0,    // no such name
+    II_DATEI_GENOMMEN = 1, // a regular file under 30 bytes, removed: its command is taken
+    II_DATEI_FREMD = 2,    // a link, directory, FIFO or 30 bytes and more: ignored, left
+    II_DATEI_BLEIBT = 3,   // it could not be removed: never acted on
+};
+int ii_dateikommando(const char* name);
 
 // Takes commands from the record and, with auch_datei, from the command files.
 void dateikommandoholen(bool auch_datei);
