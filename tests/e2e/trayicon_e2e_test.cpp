@@ -324,6 +324,137 @@ TEST_F(TrayRun, TheMainIconShowsSearchThenOnlineAndAForeignNetworkFlashesTheWarn
     }
 }
 
+// A CONTROL copy started in the running copy's IPC namespace, with a directory and a
+// configuration of its own (normal window).
+struct ControlRun : TrayRun {
+    std::string cdir = dir + "/control";
+    const std::string key = "0x515256F9"; // the record's key with INSTANCE=9
+
+    int startecontrol(const std::string& aus) {
+        mkdir(cdir.c_str(), 0755);
+        std::string kopf = KOPF;
+        kopf[28] = '1';
+        ts_writefile(cdir + "/tandor.ini", kopf + "\nMOD=P\nLAN=English\n");
+        return ts_spawn({"nsenter", "-i", "-t", std::to_string(pid), TANDOR_BINARY, "CONTROL",
+                         "DIR=" + cdir, "INSTANCE=9", "NOSPLASH", "MUTE"},
+                        dir + "/" + aus);
+    }
+    std::string controllog() { return ts_readfile(cdir + "/servilog.txt"); }
+    // The visible window of process p other than its tray icons; "" when there is none.
+    std::string fenstervon(int p) {
+        std::set<std::string> s = fenster("--onlyvisible --pid " + std::to_string(p));
+        for (const auto& w : fenster("--classname '^tandor-'"))
+            s.erase(w);
+        return s.empty() ? "" : *s.begin();
+    }
+    // The field of the record the peer reads ("" when it cannot attach).
+    std::string satz(const std::string& feld) {
+        std::string aus = ts_output(ts_helper("helper_frontendpeer") + " " + std::to_string(pid) +
+                                    " read " + key + " 2>/dev/null");
+        size_t a = aus.find(feld + "=");
+        if (a == std::string::npos) return "";
+        a += feld.size() + 1;
+        return aus.substr(a, aus.find('\n', a) - a);
+    }
+    static void endet(int& p) {
+        kill(p, SIGTERM);
+        int st = ts_waitpid(p, 15000);
+        EXPECT_TRUE(st != -1 && WIFEXITED(st) && WEXITSTATUS(st) == 0) << st;
+        if (st == -1) beende(p);
+        p = -1;
+    }
+    int control = -1, control2 = -1;
+    void TearDown() override {
+        beende(control);
+        beende(control2);
+        TrayRun::TearDown();
+    }
+};
+
+TEST_F(ControlRun, AControlCopyMirrorsTheRunningCopyAndItsMenuDisconnects) {
+    starttrayer();
+    starte();
+    befehl.control("register 1");
+    ASSERT_TRUE(wartelog("Connection established.", 1, 90000)) << protokolle();
+    befehl.control("network Fremdnetz 26203");
+    std::string status;
+    for (int t = 0; t < 100 && satz("warning_icon") != "3"; t++)
+        usleep(200000);
+    ASSERT_EQ(satz("warning_icon"), "3") << "no foreign-network warning\n" << protokolle();
+    status = satz("message");
+    ASSERT_NE(status.find("Fremdnetz"), std::string::npos) << status;
+
+    // Within 2 s of its window: the status line and the flashing warning icon, whose code
+    // ("$" or "!!") the window title carries.
+    control = startecontrol("control.txt");
+    std::string w;
+    for (int t = 0; t < 150 && (w = fenstervon(control)).empty(); t++)
+        usleep(100000);
+    ASSERT_FALSE(w.empty()) << "no CONTROL window\n" << ts_readfile(dir + "/control.txt");
+    auto bis = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    bool gezeigt = false, warnung = false;
+    std::string titel;
+    while (std::chrono::steady_clock::now() < bis && !(gezeigt && warnung)) {
+        usleep(100000);
+        std::string log = controllog();
+        // The line the peer read, or a newer one of the running copy.
+        gezeigt = log.find("Control program: status " + status) != std::string::npos ||
+                  log.find("Control program: status " + satz("message")) != std::string::npos;
+        titel = ts_output("xdotool getwindowname " + w);
+        warnung = titel.rfind("[$", 0) == 0 || titel.rfind("[!!", 0) == 0;
+    }
+    EXPECT_TRUE(gezeigt) << "status line not shown: " << status << "\n" << controllog();
+    EXPECT_TRUE(warnung) << titel;
+    // Its own warning icon is embedded beside the running copy's.
+    std::set<std::string> warnicons;
+    for (int t = 0; t < 30 && warnicons.size() < 2; t++, usleep(100000))
+        warnicons = fenster("--onlyvisible --classname '^tandor-warning$'");
+    EXPECT_EQ(warnicons.size(), 2u);
+
+    // Its menu's Disconnect, from below: Exit, Mini window, Mute, CONTROL info, Disconnect.
+    ASSERT_EQ(system(("xdotool mousemove --window " + w + " 80 20 click 3").c_str()), 0);
+    usleep(700000);
+    ASSERT_EQ(system("xdotool key Up Up Up Up Up Return"), 0);
+    EXPECT_TRUE(ts_waitfor(dir + "/connlog.txt", "Connection deactivated by command.", 10000))
+        << protokolle();
+    bool weg = false;
+    for (int t = 0; t < 50 && !weg; t++, usleep(200000))
+        weg =
+            ts_output(ts_helper("helper_netns") + " " + std::to_string(pid) + " counters").empty();
+    EXPECT_TRUE(weg) << "ppp0 still there";
+    EXPECT_TRUE(ts_waitfor(cdir + "/servilog.txt", "Control program: status", 5000));
+
+    // A CONTROL copy that ends only detaches: the running copy's record stays active.
+    endet(control);
+    EXPECT_EQ(kill(pid, 0), 0);
+    std::string zaehler = satz("process_counter");
+    EXPECT_GT(atol(zaehler.c_str()), 0) << "'" << zaehler << "'";
+
+    // A killed running copy leaves its record behind with a counter above 0; a CONTROL copy
+    // must not show its frozen state.
+    control2 = startecontrol("control2.txt");
+    ASSERT_TRUE(ts_waitfor(cdir + "/servilog.txt", "Control program: attached", 15000))
+        << controllog();
+    ASSERT_EQ(ts_count(controllog(), "Control program: attached"), 2);
+    kill(pid, SIGKILL);
+    ts_waitpid(pid, 5000);
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_TRUE(ts_waitfor(cdir + "/servilog.txt",
+                           "Control program: the running copy is not active.", 3000))
+        << controllog();
+    auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+            .count();
+    EXPECT_LT(ms, 2000);
+    std::string w2 = fenstervon(control2);
+    titel = ts_output("xdotool getwindowname " + w2);
+    for (int t = 0; t < 20 && titel.rfind("tandor", 0) != 0; t++, usleep(100000))
+        titel = ts_output("xdotool getwindowname " + w2);
+    EXPECT_EQ(titel.rfind("tandor", 0), 0u) << "warning icon still shown: " << titel;
+    endet(control2);
+    pid = -1;
+}
+
 TEST_F(TrayRun, WithoutATrayHostTheMiniWindowStandsInUntilOneAppears) {
     starte();
     std::set<std::string> mini;
