@@ -15,6 +15,7 @@
 #include "core/programstate.h"
 #include "core/threads.h"
 #include "modem/atexchange.h"
+#include "supervisor/frontend.h"
 #include "supervisor/programend.h"
 #include "ui/gtkmain.h"
 #include "ui/mainwindow.h"
@@ -124,6 +125,7 @@ bool mt_netzwahl() {
         }
         if (strstr(a, "OK")) return true;
         mt__s.lesen.netz.ba = 0;
+        sr_recordnetz(nullptr);
         ic_mshow(2, 0, -1, -1, -1, _de ? "Netzsuche." : "Network search.");
         mt__zeige("+Netzsuche läuft.", "+Searching for network.", "+Netzsuche.", "+Network_search.",
                   4000);
@@ -253,8 +255,12 @@ bool mt__start() {
             form.store(inidat.headerfefo);
         cc_show();
     }
+    // The control program mirrors a running copy until its end is asked for.
+    if (inidat.funktion == FUNKTION_CONTROL) frontend();
     if (inidat.funktion > 39) programmende(true);
     mt__endp("ENDP810.");
+    // After a rest the record made at the first start stays.
+    ii_start(true);
     if (!mt__modemstart()) return false;
     sr_ini(mt__s.lesen);
     mt__s.statistik = sr_statistik_t{};
@@ -306,6 +312,32 @@ void mt__statistik() {
     snprintf(cc_mtext[7], sizeof cc_mtext[7], " %s", stundenminuten(inidat.headert));
 }
 
+// The numbers of the frontend record, every cycle.
+void mt__frontendzahlen() {
+    const mt__schleife_t& s = mt__s;
+    TDRIOw(volume, static_cast<unsigned long>(inidat.headerv + inidat.headervoffset / 1000));
+    TDRIOw(time, static_cast<unsigned long>(inidat.headert));
+    TDRIOw(online_time, (onlinezeit + 99) / 100);
+    TDRIOw(offline_time, (offlinezeit + 99) / 100);
+    TDRIOw(upspeed, static_cast<unsigned long>(s.statistik.hoch < 0 ? 0 : s.statistik.hoch));
+    TDRIOw(downspeed, static_cast<unsigned long>(s.statistik.runter < 0 ? 0 : s.statistik.runter));
+    TDRIOw(opmode, static_cast<unsigned char>(s.lesen.netz.ba < 0 ? 0 : s.lesen.netz.ba));
+    TDRIOw(battery, static_cast<unsigned char>(akkufuellstand));
+}
+
+// The pause between two cycles, in slices: a command a frontend writes into the record ends
+// it as soon as a request of the menu or a signal does.
+bool mt__pause(long ms) {
+    while (ms > 0) {
+        long stueck = ms < 250 ? ms : 250;
+        if (ps_pause(stueck)) return true;
+        if (th_queryterminate()) return false;
+        if (ii_kommandoda()) return true;
+        ms -= stueck;
+    }
+    return false;
+}
+
 // Step 19: connecting is permitted once per start, when the network and the signal have
 // been read.
 void mt__verbindenfreigeben() {
@@ -349,11 +381,13 @@ bool mt__zyklus() {
         }
     }
     mt__endp("ENDPmain10.");
+    dateikommandoholen(false);
     int r = sr_netz(s.lesen);
     if (r == SR_NEUSTART) return false;
     if (r == SR_ENDE) programmende(true);
     if (!s.lesen.netsearching && onlinezeit == 0)
         ic_mshow(2, 0, -1, -1, -1, _de ? "Nicht verbunden." : "Not connected.");
+    dateikommandoholen(false);
     if (MODUS('F') && s.zaehler > 1) {
         sr_signal(s.lesen, true);
         cc_show();
@@ -363,6 +397,7 @@ bool mt__zyklus() {
     if (programmende(false)) return false;
     sr_ort(s.lesen);
     sr_signal(s.lesen, !MODUS('F'));
+    dateikommandoholen(false);
     mt__endp("ENDPmain30.");
     mt__statistik();
     if (ss_netzunbekannt(s.lesen.netz.name) &&
@@ -375,11 +410,15 @@ bool mt__zyklus() {
                       "*Dienst_nicht_verfügbar.", "*No_service.", 4000);
             if (programmende(false)) return false;
         }
+        sr_recordnetz(nullptr);
     } else {
         sr_publizieren(s.lesen, s.zaehler, s.statistik);
         // Step 16: the menu's update query, taken once per pick.
         if (s.zaehler > 0 && update_gewuenscht) se_updatequery();
-        if (s.zaehler > 0) mt__verbindenfreigeben();
+        if (s.zaehler > 0) {
+            mt__verbindenfreigeben();
+            dateikommandoholen(s.zaehler % 4 == 2);
+        }
         mt__kdfehler();
         if (++s.zaehler > 21999) s.zaehler = 10000;
         mt__endp("ENDPmain50.");
@@ -387,8 +426,11 @@ bool mt__zyklus() {
     }
     // A request from the menu, a signal or a remote command ends the pause at once and is
     // taken at the check point right after it, not a whole cycle later.
-    bool geweckt = ps_pause(1800 + (MODUS('X') ? 8000 : 0));
+    mt__frontendzahlen();
+    bool geweckt = mt__pause(1800 + (MODUS('X') ? 8000 : 0));
     th_msleepexit(0); // parks here when the program terminates
+    // A frontend's command is taken at once, not after the next cycle's first readings.
+    if (ii_kommandoda()) dateikommandoholen(false);
     if (geweckt && programmende(false)) return false;
     return true;
 }
@@ -412,6 +454,7 @@ gpointer mt_mainthread(gpointer) {
     ic_ini();
     iz_ini();
     cm_ini();
+    ii_ini();
     for (;;) {
         if (mt__start()) {
             while (mt__zyklus()) {

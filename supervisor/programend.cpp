@@ -13,6 +13,7 @@
 #include "core/system.h"
 #include "core/threads.h"
 #include "modem/atexchange.h"
+#include "supervisor/frontend.h"
 #include "supervisor/instance.h"
 #include "supervisor/sessionclient.h"
 #include "ui/mainwindow.h"
@@ -281,6 +282,7 @@ bool programmende(bool erzwingen) {
         lo_slogx("ENDP38.\n", "", -1);
     } else {
         cm_end();
+        ii_end();
         ic_end();
         cc_quit();
         ti_end();

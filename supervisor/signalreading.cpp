@@ -1,5 +1,6 @@
 #include "supervisor/signalreading.h"
 
+#include "core/frontendrecord.h"
 #include "core/helpers.h"
 #include "core/logging.h"
 #include "core/programstate.h"
@@ -43,6 +44,7 @@ bool sr__programmende(bool erzwingen) {
 void sr__netzsuche(sr_zustand_t& z) {
     z.netz.ba = 0;
     z.netsearching = true;
+    sr_recordnetz(nullptr);
     ic_mshow(3, 0, -1, -1, -1, ss_text(SS_NETZSUCHE_TRAY));
     ps_statustext(ss_text(SS_NETZSUCHE), ss_text(SS_NETZSUCHE_MINI));
 }
@@ -157,7 +159,38 @@ void sr_ini(sr_zustand_t& z) {
     if (::ucid[0] == 1) strMcpy(z.netz.ucid, ::ucid);
 }
 
+namespace {
+
+bool sr__signal(sr_zustand_t& z, bool altwert);
+
+// The signal fields of the frontend record; all 0 without a reading.
+void sr__recordsignal(const ss_signal_t& s) {
+    bool da = s.sig >= 0;
+    TDRIOw(signal_raw, static_cast<unsigned char>(da ? s.raw : 0));
+    TDRIOw(signal_percent, static_cast<unsigned char>(da ? s.sig : 0));
+    TDRIOw(signal_dbm, static_cast<short>(da ? -s.sigd : 0));
+}
+
+} // namespace
+
+void sr_recordnetz(const ss_netz_t* n) {
+    bool da = n && n->name[0] && !ss_netzunbekannt(n->name);
+    TDRIOs(network_name, da ? n->name : "");
+    TDRIOs(plmn, da && n->plmn[0] != 1 ? n->plmn : "");
+    TDRIOs(lac, da && n->lac[0] != 1 ? n->lac : "");
+    TDRIOs(cid, da && n->ucid[0] != 1 ? n->cidkurz : "");
+    TDRIOs(rnc, da && n->ucid[0] != 1 ? n->rnc : "");
+}
+
 bool sr_signal(sr_zustand_t& z, bool altwert) {
+    bool ok = sr__signal(z, altwert);
+    sr__recordsignal(z.signal);
+    return ok;
+}
+
+namespace {
+
+bool sr__signal(sr_zustand_t& z, bool altwert) {
     if (!linksys && sr__verdeckt()) {
         // The value read before the dial stays, and stays unchanged for the log and tones.
         z.signal.sigalt = z.signal.sig;
@@ -175,6 +208,8 @@ bool sr_signal(sr_zustand_t& z, bool altwert) {
     }
     return ss_signal(z.signal, raw, altwert, sr__novatelroh());
 }
+
+} // namespace
 
 int sr_netz(sr_zustand_t& z) {
     z.cops[0] = z.reg[0] = z.regtag[0] = 0;
@@ -289,6 +324,7 @@ void sr_publizieren(sr_zustand_t& z, int zaehler, const sr_statistik_t& st) {
     for (int i = 0; i < e.nlog; i++)
         sr__vlog(e.log[i]);
     if (strncasecmp(z.netz.name, "Limited Service", 15) == 0) return;
+    sr_recordnetz(&z.netz);
 
     if (e.netzwechsel) {
         if (MODUS('R') && namevorher[0]) {

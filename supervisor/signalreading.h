@@ -69,6 +69,10 @@ void sr_publizieren(sr_zustand_t& z, int zaehler, const sr_statistik_t& st);
 // location, signal, publishing. altwert as for sr_signal.
 int sr_zyklus(sr_zustand_t& z, int zaehler, const sr_statistik_t& st, bool altwert = true);
 
+// The network texts of the frontend record from a known network (name, code, location);
+// cleared without one (null, empty name, searching, no service).
+void sr_recordnetz(const ss_netz_t* n);
+
 // Connection-log lines after the statistics pass started a connection (signal above 0 %).
 void sr_log_verbindungsstart(const sr_zustand_t& z);
 

@@ -71,10 +71,20 @@ bool cc__frontendmodus() {
     return inidat.funktion == FUNKTION_CONTROL;
 }
 
-// The frontend record (shared memory of the running connection program) comes with the
-// frontend interface; until then there is none, nothing is mirrored and nothing is sent.
+// Publishes the shown texts into the frontend record when one changed or an icon state
+// did; the change counter follows the texts, so a reader that sees it finds them.
 void cc__frontend(bool geaendert) {
-    (void)geaendert;
+    tdrio_t* r = __atomic_load_n(&tdriow, __ATOMIC_ACQUIRE);
+    if (!r) return;
+    bool neu = tdrioneu.exchange(false);
+    if (!geaendert && !neu) return;
+    ii_textsetzen(r->message, sizeof r->message, mt[1]);
+    ii_textsetzen(r->error_message, sizeof r->error_message, cc_mtext[cc_mtextERR]);
+    ii_textsetzen(r->mini_message, sizeof r->mini_message, mt[cc_mtextMINI]);
+    unsigned long n = __atomic_load_n(&r->process_counter, __ATOMIC_RELAXED) + 1;
+    // 0 means "not active"; the creator's end may have set it meanwhile.
+    if (n == 1 || __atomic_load_n(&tdriow, __ATOMIC_ACQUIRE) != r) return;
+    ii_zaehlersetzen(r, n);
 }
 // The control program's view of the running copy's record: attached, the copy online, a
 // command still waiting in the field. The menu runs with the GTK lock held, and the control

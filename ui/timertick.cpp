@@ -1,6 +1,7 @@
 #include "ui/timertick.h"
 
 #include "config/inifile.h"
+#include "core/frontendrecord.h"
 #include "core/logging.h"
 #include "core/programstate.h"
 #include "core/system.h"
@@ -26,9 +27,15 @@ unsigned long ti__rest(unsigned long gesamt, unsigned long hundertstel) {
     return r > 0 ? static_cast<unsigned long>(r) : 0;
 }
 
-// Stores an icon state for the frontend record and notes a change.
+// Stores an icon state for the frontend record and notes a change; the record takes the
+// states before the flag, so the refresh that counts the change publishes them.
 template <typename T> void ti__merken(std::atomic<T>& feld, T wert) {
-    if (feld.exchange(wert) != wert) tdrioneu = true;
+    bool anders = feld.exchange(wert) != wert;
+    TDRIOw(internal1[0], static_cast<unsigned char>(ti_iconstatus.vicon_status.load()));
+    TDRIOw(internal1[1], static_cast<unsigned char>(ti_iconstatus.ticon_status.load()));
+    TDRIOw(internal1[2], static_cast<unsigned char>(ti_iconstatus.hicon_status.load()));
+    TDRIOw(internal2[0], ti_iconstatus.ticon_value.load());
+    if (anders) tdrioneu = true;
 }
 
 ti_lage_t ti__lage(int zaehler) {
