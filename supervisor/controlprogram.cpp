@@ -5,7 +5,6 @@
 
 #include "config/settingslist.h"
 #include "core/helpers.h"
-#include "core/logging.h"
 #include "core/programstate.h"
 #include "core/threads.h"
 #include "supervisor/frontend.h"
@@ -165,7 +164,6 @@ void frontend() {
     int lage = 0;
     bool erster = true, neu = true;
     unsigned long zaehler = 0;
-    char status[150] = "";
     for (;;) {
         th_msleepx(252);
         fe__tick = (fe__tick + 1) % 32;
@@ -196,10 +194,7 @@ void frontend() {
             ii_stop();
             th_leave();
             fe__iconsaus();
-            if (lage != 2) {
-                lo_slog("Control program: the running copy is not active.\n", "", -1);
-                fe__nichtaktiv();
-            }
+            if (lage != 2) fe__nichtaktiv();
             lage = 2;
             neu = true;
             if (th_msleepx(1020)) return;
@@ -207,9 +202,6 @@ void frontend() {
         }
         fe__icons(k);
         if (!neu && k.process_counter == zaehler && !update_gewuenscht) continue;
-        if (lage != 1)
-            lo_slog("Control program: attached to the running copy (record of %li bytes).\n", "",
-                    static_cast<long>(k.len));
         lage = 1;
         neu = false;
         zaehler = k.process_counter;
@@ -219,10 +211,6 @@ void frontend() {
             strMcpy(cc_mtext[i], texte[i]);
         onlinezeit = k.online_time * 100;
         cc_show();
-        if (strcmp(status, texte[1]) != 0) {
-            strMcpy(status, texte[1]);
-            lo_slog("Control program: status %s\n", status, -1);
-        }
         if (fe__updateanfrage()) neu = true;
     }
 }
