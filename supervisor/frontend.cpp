@@ -5,6 +5,7 @@
 #include "core/helpers.h"
 #include "core/logging.h"
 #include "core/programstate.h"
+#include "core/threads.h"
 #include "ui/mainwindow.h"
 
 #include <cerrno>
@@ -242,6 +243,17 @@ bool ii_kommandoda() {
     tdrio_t* r = __atomic_load_n(&tdriow, __ATOMIC_ACQUIRE);
     // Device commands wait in the field for the prepaid task; they do not shorten the pause.
     return r && r->command[0] && r->command[0] != ':';
+}
+
+bool ii_pause(long ms) {
+    while (ms > 0) {
+        long stueck = ms < 250 ? ms : 250;
+        if (ps_pause(stueck)) return true;
+        if (th_queryterminate()) return false;
+        if (ii_kommandoda()) return true;
+        ms -= stueck;
+    }
+    return false;
 }
 
 int ii_dateikommando(const char* name) {
