@@ -114,6 +114,8 @@ tdrio_t* ii__erzeugen() {
     tdrior_rw = true;
     tdrior = r;
     __atomic_store_n(&tdriow, r, __ATOMIC_RELEASE);
+    // The next window refresh publishes the texts shown already.
+    tdrioneu = true;
     return r;
 }
 

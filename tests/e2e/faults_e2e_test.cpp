@@ -303,6 +303,7 @@ TEST_F(PeerRun, APeerReadsTheRecordAndItsCommandsAreTakenOrCleared) {
     // The program's path as started; any case of the word.
     EXPECT_EQ(peer("command " + key + " tAnDoR_pAtH 8000").rfind("cleared", 0), 0u);
     EXPECT_EQ(feld("answer"), TANDOR_BINARY);
+    int st = 0;
     // Garbage, also without a NUL, is cleared while the program goes on.
     EXPECT_EQ(peer("raw100 " + key + " 10000").rfind("cleared", 0), 0u) << protokolle();
     EXPECT_EQ(peer("command " + key + " bogus 10000").rfind("cleared", 0), 0u);
@@ -322,6 +323,19 @@ TEST_F(PeerRun, APeerReadsTheRecordAndItsCommandsAreTakenOrCleared) {
     EXPECT_TRUE(weg) << "ppp0 still there\n" << protokolle();
     EXPECT_NE(connlog().find("Connection deactivated by command."), std::string::npos);
 
+    // A control copy in the same namespace ends and leaves the running copy's record.
+    int kontrolle =
+        ts_spawn({"nsenter", "-i", "-t", std::to_string(pid), TANDOR_BINARY, "CONTROL",
+                  "DIR=" + dir, "INSTANCE=" + std::to_string(INSTANZ), "NOSPLASH", "MUTE"},
+                 dir + "/control.txt");
+    sleep(3);
+    kill(kontrolle, SIGTERM);
+    st = ts_waitpid(kontrolle, 20000);
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << st << ts_readfile(dir + "/control.txt");
+    r = peer("read " + key);
+    EXPECT_NE(r.find("len=1064\n"), std::string::npos) << r;
+    EXPECT_GT(std::stol(feld("process_counter")), 0) << r;
+
     // At the end the attached peer sees the counter 0 and the key gone.
     int warten =
         ts_spawn({ts_helper("helper_frontendpeer"), std::to_string(pid), "waitend", key, "30000"},
@@ -329,7 +343,7 @@ TEST_F(PeerRun, APeerReadsTheRecordAndItsCommandsAreTakenOrCleared) {
     usleep(300000);
     kill(pid, SIGTERM);
     endetsauber(30000);
-    int st = ts_waitpid(warten, 10000);
+    st = ts_waitpid(warten, 10000);
     EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << ts_readfile(dir + "/waitend.txt");
     EXPECT_EQ(ts_readfile(dir + "/waitend.txt"), "process_counter=0 keygone=1\n");
 }
