@@ -5,6 +5,7 @@
 #include "core/helpers.h"
 #include "core/logging.h"
 #include "core/programstate.h"
+#include "core/threads.h"
 #include "ui/mainwindow.h"
 
 #include <cerrno>
@@ -113,6 +114,8 @@ tdrio_t* ii__erzeugen() {
     tdrior_rw = true;
     tdrior = r;
     __atomic_store_n(&tdriow, r, __ATOMIC_RELEASE);
+    // The next window refresh publishes the texts shown already.
+    tdrioneu = true;
     return r;
 }
 
@@ -242,6 +245,17 @@ bool ii_kommandoda() {
     tdrio_t* r = __atomic_load_n(&tdriow, __ATOMIC_ACQUIRE);
     // Device commands wait in the field for the prepaid task; they do not shorten the pause.
     return r && r->command[0] && r->command[0] != ':';
+}
+
+bool ii_pause(long ms) {
+    while (ms > 0) {
+        long stueck = ms < 250 ? ms : 250;
+        if (ps_pause(stueck)) return true;
+        if (th_queryterminate()) return false;
+        if (ii_kommandoda()) return true;
+        ms -= stueck;
+    }
+    return false;
 }
 
 int ii_dateikommando(const char* name) {

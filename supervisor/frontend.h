@@ -30,6 +30,10 @@ void ii_kommando(char (&kommando)[II_KOMMANDOGROESSE]);
 void ii_kommandoloeschen(const char* kommando);
 // A command waits in the record (the main loop's pause ends for it).
 bool ii_kommandoda();
+// The main loop's pause between two cycles: ps_pause in slices of 250 ms, so that a
+// command a frontend writes into the record ends it as a request of the menu or a signal
+// does. True when woken.
+bool ii_pause(long ms);
 
 // A command file in the working directory: what a poll did with it.
 enum {

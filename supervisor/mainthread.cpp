@@ -325,19 +325,6 @@ void mt__frontendzahlen() {
     TDRIOw(battery, static_cast<unsigned char>(akkufuellstand));
 }
 
-// The pause between two cycles, in slices: a command a frontend writes into the record ends
-// it as soon as a request of the menu or a signal does.
-bool mt__pause(long ms) {
-    while (ms > 0) {
-        long stueck = ms < 250 ? ms : 250;
-        if (ps_pause(stueck)) return true;
-        if (th_queryterminate()) return false;
-        if (ii_kommandoda()) return true;
-        ms -= stueck;
-    }
-    return false;
-}
-
 // Step 19: connecting is permitted once per start, when the network and the signal have
 // been read.
 void mt__verbindenfreigeben() {
@@ -427,7 +414,7 @@ bool mt__zyklus() {
     // A request from the menu, a signal or a remote command ends the pause at once and is
     // taken at the check point right after it, not a whole cycle later.
     mt__frontendzahlen();
-    bool geweckt = mt__pause(1800 + (MODUS('X') ? 8000 : 0));
+    bool geweckt = ii_pause(1800 + (MODUS('X') ? 8000 : 0));
     th_msleepexit(0); // parks here when the program terminates
     // A frontend's command is taken at once, not after the next cycle's first readings.
     if (ii_kommandoda()) dateikommandoholen(false);

@@ -252,4 +252,130 @@ TEST_F(FaultRun, ACommandPortSilentOrLateWhileConnectedRestsReconnectsAndKeepsTh
     EXPECT_GE(std::stol(kopf.substr(6, 9)), 123 + 20) << kopf;
 }
 
+// A frontend of its own in the program's IPC namespace: it reads the record, sends commands
+// through it while the link holds the data port and readings go on over the command port,
+// and sees the program's end.
+struct PeerRun : FaultRun {
+    static constexpr int INSTANZ = 6;
+    std::string key = std::to_string(0x515256F0 + INSTANZ);
+    int halter = -1; // a process that holds an IPC namespace for the program to enter
+    void TearDown() override {
+        FaultRun::TearDown();
+        if (halter > 0) {
+            kill(halter, SIGKILL);
+            ts_waitpid(halter, 5000);
+        }
+    }
+    std::string peer(const std::string& was, long ziel = -1) {
+        return ts_output(ts_helper("helper_frontendpeer") + " " +
+                         std::to_string(ziel < 0 ? pid : ziel) + " " + was + " 2>&1");
+    }
+    // One field of "read".
+    std::string feld(const std::string& name) {
+        std::string r = peer("read " + key);
+        size_t a = r.find("\n" + name + "=");
+        if (a == std::string::npos) return "?";
+        a += name.size() + 2;
+        return r.substr(a, r.find('\n', a) - a);
+    }
+};
+
+TEST_F(PeerRun, APeerReadsTheRecordAndItsCommandsAreTakenOrCleared) {
+    ts_modemsim befehl;
+    ASSERT_TRUE(befehl.start(
+        {"--type", "3", "--nopin", "--signal", "15", "--network", "Peer Net", "26299"}));
+    ts_writefile(dir + "/tandor.ini", KOPF + "\nMOD=PIJ\nLAN=English\nCOM=/dev/ttyUSB1\n"
+                                             "CON=/dev/ttyUSB0\nCONA=SE\nAPN=internet.t-mobile\n"
+                                             "DAY=15;15\nRND=1;1\n");
+    starte(INSTANZ, {"ttyUSB1", befehl.port});
+    ASSERT_TRUE(wartelog("Connection established.", 1, 90000)) << protokolle();
+    for (int i = 0; i < 50 && (feld("plmn") != "26299" || feld("online_time") == "0"); i++)
+        usleep(200000);
+    std::string r = peer("read " + key);
+    EXPECT_NE(r.find("len=1064\nstructure_version=3\nprogram_version=5\n"), std::string::npos) << r;
+    EXPECT_NE(r.find("\nnetwork_name=Peer Net\nplmn=26299\n"), std::string::npos) << r;
+    EXPECT_NE(r.find("\nsignal_raw=15\nsignal_percent=50\nsignal_dbm=-83\n"), std::string::npos)
+        << r;
+    EXPECT_GE(std::stol(feld("volume")), 123) << r;
+    EXPECT_GT(std::stol(feld("process_counter")), 0) << r;
+    EXPECT_GT(std::stol(feld("online_time")), 0) << r;
+
+    // The program's path as started; any case of the word.
+    EXPECT_EQ(peer("command " + key + " tAnDoR_pAtH 8000").rfind("cleared", 0), 0u);
+    EXPECT_EQ(feld("answer"), TANDOR_BINARY);
+    int st = 0;
+    // Garbage, also without a NUL, is cleared while the program goes on.
+    EXPECT_EQ(peer("raw100 " + key + " 10000").rfind("cleared", 0), 0u) << protokolle();
+    EXPECT_EQ(peer("command " + key + " bogus 10000").rfind("cleared", 0), 0u);
+    EXPECT_EQ(ts_waitpid(pid, 0), -1) << protokolle();
+
+    // A command in the record ends the main loop's pause: it is taken within a cycle's
+    // readings, not after the pause as well.
+    std::string t = peer("command " + key + " tandor_DISCONNECT 8000");
+    ASSERT_EQ(t.rfind("cleared", 0), 0u) << t;
+    EXPECT_LT(std::stol(t.substr(8)), 6000) << t;
+    ASSERT_TRUE(wartelog("Connection deactivated by command.", 1, 5000)) << protokolle();
+    bool weg = false;
+    for (int i = 0; i < 50 && !weg; i++) {
+        weg = kernelbytes() < 0;
+        usleep(100000);
+    }
+    EXPECT_TRUE(weg) << "ppp0 still there\n" << protokolle();
+    EXPECT_NE(connlog().find("Connection deactivated by command."), std::string::npos);
+
+    // A control copy in the same namespace ends and leaves the running copy's record.
+    int kontrolle =
+        ts_spawn({"nsenter", "-i", "-t", std::to_string(pid), TANDOR_BINARY, "CONTROL",
+                  "DIR=" + dir, "INSTANCE=" + std::to_string(INSTANZ), "NOSPLASH", "MUTE"},
+                 dir + "/control.txt");
+    sleep(3);
+    kill(kontrolle, SIGTERM);
+    st = ts_waitpid(kontrolle, 20000);
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << st << ts_readfile(dir + "/control.txt");
+    r = peer("read " + key);
+    EXPECT_NE(r.find("len=1064\n"), std::string::npos) << r;
+    EXPECT_GT(std::stol(feld("process_counter")), 0) << r;
+
+    // At the end the attached peer sees the counter 0 and the key gone.
+    int warten =
+        ts_spawn({ts_helper("helper_frontendpeer"), std::to_string(pid), "waitend", key, "30000"},
+                 dir + "/waitend.txt");
+    usleep(300000);
+    kill(pid, SIGTERM);
+    endetsauber(30000);
+    st = ts_waitpid(warten, 10000);
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << ts_readfile(dir + "/waitend.txt");
+    EXPECT_EQ(ts_readfile(dir + "/waitend.txt"), "process_counter=0 keygone=1\n");
+}
+
+// A segment with the key that belongs to someone else stays theirs; the program runs
+// without a record, and a command file still ends it.
+TEST_F(PeerRun, AForeignSegmentIsLeftAloneAndTheProgramRunsWithoutARecord) {
+    halter = ts_spawn({"unshare", "-i", "sleep", "600"});
+    std::string r;
+    for (int i = 0; i < 50; i++) {
+        r = peer("create-foreign " + key, halter);
+        if (r.find("setns") == std::string::npos) break;
+        usleep(100000);
+    }
+    ASSERT_NE(r.find_first_of("0123456789"), std::string::npos) << r;
+    ini("CONA=\n");
+    std::vector<std::string> a = ts_netzstart(dir, modem.port, ctl, INSTANZ);
+    ASSERT_EQ(a[3], "-i");
+    a.erase(a.begin() + 3);
+    a.insert(a.begin(), {"nsenter", "-i", "-t", std::to_string(halter)});
+    pid = ts_spawn(a, dir + "/stdout.txt");
+    ASSERT_TRUE(wartelog("Could not create shared memory.", 1, 30000)) << protokolle();
+    EXPECT_TRUE(wartelog("belongs to another user", 1, 1000)) << protokolle();
+    ASSERT_TRUE(wartelog("Permitted to connect.", 1, 60000)) << protokolle();
+    EXPECT_EQ(peer("check-foreign " + key, halter).rfind("untouched", 0), 0u)
+        << peer("check-foreign " + key, halter);
+    ts_writefile(dir + "/tandor_END", "");
+    endetsauber(40000);
+    EXPECT_EQ(ts_count(servilog(), "Could not create shared memory."), 1);
+    EXPECT_NE(servilog().find("Program terminated by command."), std::string::npos);
+    EXPECT_EQ(access((dir + "/tandor_END").c_str(), F_OK), -1);
+    EXPECT_EQ(peer("check-foreign " + key, halter).rfind("untouched", 0), 0u);
+}
+
 } // namespace

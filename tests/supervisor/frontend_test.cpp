@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <fcntl.h>
 #include <functional>
 #include <sched.h>
@@ -242,6 +244,36 @@ TEST(FrontendRecord, CommandFieldClearedOnceTakenOrUnchangedForAPoll) {
         EXPECT_EQ(r, "") << (f.text ? f.text : "100 bytes without NUL");
     }
     sy_setclock(SY_CLOCK_REAL);
+}
+
+TEST(FrontendRecord, ACommandInTheRecordEndsTheMainLoopsPause) {
+    vorbereiten(0);
+    sy_setclock(SY_CLOCK_REAL);
+    std::string r = imkind([] {
+        tdrio_t* rec = ii_start(true);
+        if (!rec) return std::string("no record");
+        std::string fehler;
+        for (const char* k : {"tandor_CONNECT", ":0:0:AT"}) {
+            rec->command[0] = 0;
+            ps_pause(0);
+            auto t0 = std::chrono::steady_clock::now();
+            std::thread frontend([rec, k] {
+                usleep(400000);
+                strcpy(rec->command, k);
+            });
+            bool geweckt = ii_pause(1800);
+            long ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - t0)
+                          .count();
+            frontend.join();
+            // A device command waits for its task and leaves the pause alone.
+            bool geraet = k[0] == ':';
+            if (geweckt == geraet || (geraet ? ms < 1750 : ms > 700))
+                fehler += std::string(" ") + k + " " + std::to_string(ms);
+        }
+        return fehler;
+    });
+    EXPECT_EQ(r, "");
 }
 
 struct dateifall {
