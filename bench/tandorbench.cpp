@@ -535,7 +535,15 @@ int bm_fussabdruck() {
     int control = bm__spawn({"nsenter", "-i", "-t", std::to_string(l.pid), bm__build + "/tandor",
                              "CONTROL", "DIR=" + cdir, "INSTANCE=4", "NOSPLASH", "MUTE"},
                             l.dir + "/control.out");
-    bool gespiegelt = bm__warteauf(cdir + "/servilog.txt", "Control program: attached", 20000) > 0;
+    // The control program writes no logs: its window title carries the mirrored warning
+    // icon's code ("[$" or "[!!") once it shows the running copy.
+    bool gespiegelt = false;
+    for (int i = 0; i < 100 && !gespiegelt; i++, bm__ms(200)) {
+        std::string t =
+            bm__ausgabe("for w in $(xdotool search --onlyvisible --pid " + std::to_string(control) +
+                        " 2>/dev/null); do xdotool getwindowname $w; done");
+        gespiegelt = t.find("[$") != std::string::npos || t.find("[!!") != std::string::npos;
+    }
     printf("footprint: CONTROL copy %s\n", gespiegelt ? "mirrors the record" : "NOT ATTACHED");
     bm__ms(2000);
     bm__cpu a = bm__prozess(l.pid);
