@@ -571,9 +571,11 @@ int bm_fussabdruck() {
         bm__warte(control, 5000);
     }
     long long controlns = 0;
+    std::vector<std::pair<std::string, long long>> controlanteile;
     for (const auto& [faden, t] : cb.faeden) {
         auto vor = ca.faeden.find(faden);
-        controlns += t - (vor == ca.faeden.end() ? 0 : vor->second);
+        controlanteile.emplace_back(faden, t - (vor == ca.faeden.end() ? 0 : vor->second));
+        controlns += controlanteile.back().second;
     }
     long long rx = 0, tx = 0;
     l.zaehler(&rx, &tx);
@@ -599,6 +601,9 @@ int bm_fussabdruck() {
     double cprozent = double(controlns) / 1e9 / dauer * 100;
     printf("footprint: CONTROL copy: CPU %.2f s = %.3f %% of one core; peak RSS %ld kB\n",
            double(controlns) / 1e9, cprozent, cb.hwm);
+    for (const auto& [faden, d] : controlanteile)
+        if (d > 0)
+            printf("footprint: CONTROL thread %s: %.1f ms\n", faden.c_str(), double(d) / 1e6);
     bm__ergebnis(
         "CPU of an idle CONTROL copy mirroring it",
         bm__f("%.2f s/min = %.3f %% of one core", double(controlns) / 1e9 / dauer * 60, cprozent) +
