@@ -352,12 +352,16 @@ TEST_F(PeerRun, APeerReadsTheRecordAndItsCommandsAreTakenOrCleared) {
 // without a record, and a command file still ends it.
 TEST_F(PeerRun, AForeignSegmentIsLeftAloneAndTheProgramRunsWithoutARecord) {
     halter = ts_spawn({"unshare", "-i", "sleep", "600"});
-    std::string r;
-    for (int i = 0; i < 50; i++) {
-        r = peer("create-foreign " + key, halter);
-        if (r.find("setns") == std::string::npos) break;
-        usleep(100000);
-    }
+    // Only once the holder has its own namespace: before, it stands in this one.
+    auto ns = [](const std::string& p) {
+        char b[64] = "";
+        ssize_t n = readlink(("/proc/" + p + "/ns/ipc").c_str(), b, sizeof b - 1);
+        return std::string(b, n > 0 ? static_cast<size_t>(n) : 0);
+    };
+    for (int i = 0; i < 100 && ns(std::to_string(halter)) == ns("self"); i++)
+        usleep(50000);
+    ASSERT_NE(ns(std::to_string(halter)), ns("self"));
+    std::string r = peer("create-foreign " + key, halter);
     ASSERT_NE(r.find_first_of("0123456789"), std::string::npos) << r;
     ini("CONA=\n");
     std::vector<std::string> a = ts_netzstart(dir, modem.port, ctl, INSTANZ);
