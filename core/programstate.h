@@ -108,11 +108,9 @@ extern std::atomic<bool> tonlos;                  // sound off (MUTE, menu)
 // Status of the supervisor: requests from the menu, the timer tick and remote commands,
 // and the state of the connection and the modem. Each has few writers (see where it is
 // set); the main thread acts on the requests at fixed points of its cycle.
-extern std::atomic<bool> verbindenverboten; // connecting not yet permitted
-extern std::atomic<bool> verbindeneinmal;   // connect once, then not again
-// Automatic connection is held while the warning thread's question is open: no new link is
-// made, inidat.constart itself stays as the user or a command set it.
-extern std::atomic<bool> verbindenhalten;
+extern std::atomic<bool> verbindenverboten;         // connecting not yet permitted
+extern std::atomic<bool> verbindeneinmal;           // connect once, then not again
+extern std::atomic<bool> verbindenhalten;           // no new link while a warning asks
 extern std::atomic<int> ba_gewuenscht;              // requested radio mode (1..4, 9)
 extern std::atomic<bool> prepaid_gewuenscht;        // prepaid balance query requested
 extern std::atomic<int> prepaidaufladen_gewuenscht; // top-up (1) or USSD code (2) requested
