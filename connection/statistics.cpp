@@ -248,10 +248,10 @@ void cn__verbindenanzeige(const char* text, const char* mini) {
     ps_statustext(text, mini);
 }
 
-// The link is down: connect automatically when configured.
+// The link is down: connect automatically when configured and not held by an open question.
 bool cn__unten(long diffzeit) {
     cn__offline(diffzeit);
-    if (!inidat.constart) {
+    if (!inidat.constart || verbindenhalten) {
         lo_vlogtime();
         return false;
     }

@@ -33,6 +33,7 @@ std::atomic<unsigned long> offlinezeita{0};
 std::atomic<unsigned long> offlinezeitring{0};
 std::atomic<unsigned long> inaktivzeit{0};
 std::atomic<int> onlinezeit_vorher{-1};
+std::atomic<bool> verbindenhalten{false};
 std::atomic<int> maxgrenze{0};
 char maxgrenzes[50];
 std::atomic<bool> netzfremd{false};

@@ -110,6 +110,7 @@ extern std::atomic<bool> tonlos;                  // sound off (MUTE, menu)
 // set); the main thread acts on the requests at fixed points of its cycle.
 extern std::atomic<bool> verbindenverboten;         // connecting not yet permitted
 extern std::atomic<bool> verbindeneinmal;           // connect once, then not again
+extern std::atomic<bool> verbindenhalten;           // no new link while a warning asks
 extern std::atomic<int> ba_gewuenscht;              // requested radio mode (1..4, 9)
 extern std::atomic<bool> prepaid_gewuenscht;        // prepaid balance query requested
 extern std::atomic<int> prepaidaufladen_gewuenscht; // top-up (1) or USSD code (2) requested

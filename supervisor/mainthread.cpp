@@ -8,6 +8,7 @@
 #include "core/helpers.h"
 #include "modem/discovery.h"
 #include "supervisor/signalreading.h"
+#include "supervisor/warnings.h"
 #include "ui/trayicons.h"
 #include "config/profiles.h"
 #include "config/settingslist.h"
@@ -100,6 +101,7 @@ bool mt_netzwahl() {
     for (;;) {
         if (programmende(false)) return false;
         cn_statistics(nullptr, nullptr, nullptr);
+        wa_grenzen();
         a[0] = 0;
         if (geraet != 1 || !netz) {
             mt__befehl(befehl, a, sizeof a, ANTWORTZEIT);
@@ -288,6 +290,9 @@ void mt__statistik() {
     if (s.zaehler == 0) {
         for (int z : {4, 5, 6})
             cc_mtext[z][0] = 0;
+        // The limits on the counters of earlier runs, before connecting is permitted: a
+        // period already over its hard limit ends the program without a dial.
+        wa_grenzen();
         return;
     }
     if (linksys && s.zaehler % 2) return;
@@ -310,6 +315,11 @@ void mt__statistik() {
         snprintf(cc_mtext[5], sizeof cc_mtext[5], " %s", t);
     }
     snprintf(cc_mtext[7], sizeof cc_mtext[7], " %s", stundenminuten(inidat.headert));
+    // The limits after every pass, also in cycles without network service, which still
+    // count traffic.
+    wa_grenzen_t g = wa_grenzen();
+    cc_mtext[6][0] = g.markev;
+    cc_mtext[7][0] = g.markez;
 }
 
 // The numbers of the frontend record, every cycle.

@@ -423,6 +423,9 @@ TEST_F(Statistik, AutomaticConnectionWithTheDefaultPort) {
     verbindenverboten = true;
     EXPECT_FALSE(pass(2000).start);
     verbindenverboten = false;
+    verbindenhalten = true; // a warning question is open
+    EXPECT_FALSE(pass(2000).start);
+    verbindenhalten = false;
     p = pass(2000);
     EXPECT_TRUE(p.start);
     EXPECT_EQ(stopmodus, 0);

@@ -382,4 +382,87 @@ TEST_F(PeerRun, AForeignSegmentIsLeftAloneAndTheProgramRunsWithoutARecord) {
     EXPECT_EQ(peer("check-foreign " + key, halter).rfind("untouched", 0), 0u);
 }
 
+// 990 kB of a period that never closes, with a hard limit of 1000 kB.
+const std::string KOPF990 = "01 0AA000000990-0000000000000-0000000" + std::string(16, '0');
+
+// A stick with a command port beside its data port, so that readings go on during the link.
+struct LimitRun : FaultRun {
+    ts_modemsim befehl;
+    void startebeide(int instanz, const std::string& zeilen) {
+        ASSERT_TRUE(befehl.start({"--type", "3", "--nopin", "--signal", "15"}));
+        ts_writefile(dir + "/tandor.ini", KOPF990 +
+                                              "\nMOD=PIJ\nLAN=English\nCOM=/dev/ttyUSB1\n"
+                                              "CON=/dev/ttyUSB0\nAPN=internet.t-mobile\n" +
+                                              zeilen);
+        starte(instanz, {"ttyUSB1", befehl.port});
+    }
+    // Waits until the simulator has given an answer with text after the control line.
+    bool gesendet(const std::string& text, long ms) {
+        int vorher = ts_count(befehl.transcript(), text);
+        for (long t = 0; t < ms; t += 200, usleep(200000))
+            if (ts_count(befehl.transcript(), text) > vorher) return true;
+        return false;
+    }
+};
+
+// The hard limit also in cycles without network service, which still count traffic: the
+// link goes at once although the configuration keeps it at the program end, and a second
+// start over the limit ends before connecting.
+TEST_F(LimitRun, AHardVolumeLimitCutsTheLinkAtOnceEvenWithoutNetworkServiceAndBlocksTheNextStart) {
+    startebeide(8, "CONA=S\nDAY=99\nMAXV=0;0;1000\n");
+    ASSERT_TRUE(wartelog("Connection established.", 1, 90000)) << protokolle();
+    befehl.control("network Limited Service 0");
+    ASSERT_TRUE(gesendet("Limited Service", 10000)) << protokolle();
+    sleep(2); // one cycle that sees it
+    ts_writefile(ctl + "/traffic", "rx 30 1000\n");
+    const std::string text = "Data volume / online time exceeded.";
+    ASSERT_TRUE(wartelog(text, 1, 15000)) << protokolle();
+    long long t0 = jetztms();
+    while (kernelbytes() >= 0 && jetztms() - t0 < 5000)
+        usleep(100000);
+    EXPECT_LT(kernelbytes(), 0) << "ppp0 still there 5 s after the limit\n" << protokolle();
+    EXPECT_EQ(ts_count(servilog(), "tandor terminated."), 0) << "ppp0 outlived the program";
+    endetsauber(30000);
+    EXPECT_EQ(ts_count(connlog(), text), 1) << protokolle();
+    EXPECT_EQ(ts_count(servilog(), "Connecting via"), 1) << protokolle();
+    Kopf k = lieskopf(dir + "/tandor.ini");
+    ASSERT_TRUE(k.gueltig) << ts_readfile(dir + "/tandor.ini");
+    EXPECT_GE(k.kb, 1000);
+
+    // Started again with the counters over the limit: the same end, no dial.
+    starte(8, {"ttyUSB1", befehl.port});
+    endetsauber(60000);
+    EXPECT_EQ(ts_count(servilog(), text), 2) << protokolle();
+    EXPECT_EQ(ts_count(servilog(), "Connecting via"), 1) << protokolle();
+    EXPECT_EQ(ts_count(servilog(), "Permitted to connect."), 1) << protokolle();
+}
+
+// A network outside the allowed list while connected: the question appears; Escape drops
+// the link for good.
+TEST_F(LimitRun, AForeignNetworkQuestionAnsweredWithEscapeEndsTheLinkAndNoDialFollows) {
+    startebeide(9, "CONA=SE\nNET=;T-Mobile D;26201\n");
+    ASSERT_TRUE(wartelog("Connection established.", 1, 90000)) << protokolle();
+    befehl.control("network Vodafone.de 26202");
+    std::string suche =
+        "xdotool search --pid " + std::to_string(pid) + " --name 'tandor   Network warning'";
+    std::string w;
+    for (int i = 0; i < 100 && w.empty(); i++, usleep(200000))
+        w = ts_output(suche + " 2>/dev/null | head -1");
+    ASSERT_FALSE(w.empty()) << "no question\n" << protokolle();
+    w.pop_back();
+    // The link stays while the question is open.
+    EXPECT_GE(kernelbytes(), 0);
+    system(("xdotool windowactivate --sync " + w + " key --clearmodifiers Escape").c_str());
+    ASSERT_TRUE(wartelog("Unwanted Network.", 1, 10000)) << protokolle();
+    long long t0 = jetztms();
+    while (kernelbytes() >= 0 && jetztms() - t0 < 10000)
+        usleep(200000);
+    EXPECT_LT(kernelbytes(), 0) << "the link is still up\n" << protokolle();
+    sleep(20);
+    EXPECT_EQ(ts_count(servilog(), "Connecting via"), 1) << protokolle();
+    EXPECT_EQ(ts_waitpid(pid, 0), -1) << "the program ended\n" << protokolle();
+    kill(pid, SIGTERM);
+    endetsauber(30000);
+}
+
 } // namespace
