@@ -46,7 +46,7 @@ struct tdrio_t {
 };
 
 #define TDRIO__PRUEFE(feld, o64, o32)                                                              \
-    static_assert(offsetof(tdrio_t, feld) == (__SIZEOF_LONG__ == 8 ? (o64) : (o32)),             \
+    static_assert(offsetof(tdrio_t, feld) == (__SIZEOF_LONG__ == 8 ? (o64) : (o32)),               \
                   "offset of " #feld)
 static_assert(sizeof(tdrio_t) == (__SIZEOF_LONG__ == 8 ? 1064 : 984), "size of the record");
 TDRIO__PRUEFE(len, 0, 0);
