@@ -370,6 +370,19 @@ const char* stundenminuten(long minuten) {
     return buf;
 }
 
+const char* volumentext(long kb) {
+    thread_local char buf[40];
+    snprintf(buf, sizeof buf, "%3li %03li %03li kB", kb / 1000000, (kb / 1000) % 1000, kb % 1000);
+    return buf;
+}
+
+const char* tempotext(long bps) {
+    thread_local char buf[40];
+    long z = (bps + 50) / 100;
+    snprintf(buf, sizeof buf, "%5li.%01li kB/s", z / 10, z % 10);
+    return buf;
+}
+
 // ---- Sound ----
 
 namespace {

@@ -94,6 +94,10 @@ int innerhalb_enduhrzeit();
 const char* kbytemiteinheit(long kb);
 const char* zeitmiteinheit(long zeit);
 const char* stundenminuten(long minuten);
+// A volume in kB as "%3li %03li %03li kB" (millions, thousands, units).
+const char* volumentext(long kb);
+// A rate in bytes per second as "%5li.%01li kB/s", rounded to a tenth.
+const char* tempotext(long bps);
 
 // Sound.
 bool beep(int fq, int dur);

@@ -8,6 +8,7 @@
 #include "core/programstate.h"
 #include "core/threads.h"
 #include "supervisor/frontend.h"
+#include "supervisor/warnings.h"
 #include "ui/mainwindow.h"
 #include "ui/trayicons.h"
 
@@ -23,19 +24,6 @@ template <size_t N> void fe__feld(char* out, size_t n, const char (&feld)[N]) {
 }
 
 // Marker of a counter against its pre-warning and warning limits (0 = not set).
-char fe__marke(unsigned long wert, const long grenze[3]) {
-    if (grenze[1] > 0 && wert >= static_cast<unsigned long>(grenze[1])) return '*';
-    if (grenze[0] > 0 && wert >= static_cast<unsigned long>(grenze[0])) return '+';
-    return ' ';
-}
-
-// A rate in bytes per second as kB/s with one decimal, rounded as the connection program
-// rounds its own.
-void fe__tempo(char* out, size_t n, unsigned long bps) {
-    unsigned long z = (bps + 50) / 100;
-    snprintf(out, n, " %5li.%01li kB/s", static_cast<long>(z / 10), static_cast<long>(z % 10));
-}
-
 const char* fe__modus(unsigned char opmode, unsigned long tempo) {
     switch (opmode) {
     case 5:
@@ -134,13 +122,14 @@ void fe_texte(const tdrio_t& r, const long max[3], const long maxt[3],
         strMcpy(texte[4], " offline");
         strMcpy(texte[5], " offline");
     } else {
-        fe__tempo(texte[4], sizeof texte[4], r.upspeed);
-        fe__tempo(texte[5], sizeof texte[5], r.downspeed);
+        snprintf(texte[4], sizeof texte[4], " %s", tempotext(static_cast<long>(r.upspeed)));
+        snprintf(texte[5], sizeof texte[5], " %s", tempotext(static_cast<long>(r.downspeed)));
     }
     long v = static_cast<long>(r.volume);
-    snprintf(texte[6], sizeof texte[6], "%c%3li %03li %03li kB", fe__marke(r.volume, max),
-             v / 1000000, (v / 1000) % 1000, v % 1000);
-    snprintf(texte[7], sizeof texte[7], "%c%s", fe__marke(r.time, maxt),
+    // The markers of the control program's own limits, as the connection program sets its own.
+    wa_grenzen_t g = wa_grenzentscheidung(v, static_cast<long>(r.time), max, maxt, 0);
+    snprintf(texte[6], sizeof texte[6], "%c%s", g.markev, volumentext(v));
+    snprintf(texte[7], sizeof texte[7], "%c%s", g.markez,
              stundenminuten(static_cast<long>(r.time)));
     fe__feld(texte[cc_mtextERR], sizeof texte[cc_mtextERR], r.error_message);
     fe__feld(texte[cc_mtextMINI], sizeof texte[cc_mtextMINI], r.mini_message);

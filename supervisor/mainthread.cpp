@@ -273,17 +273,6 @@ bool mt__start() {
     return true;
 }
 
-// Volume as "%3li %03li %03li kB".
-void mt__volumentext(long kb, char* t, size_t n) {
-    snprintf(t, n, "%3li %03li %03li kB", kb / 1000000, (kb / 1000) % 1000, kb % 1000);
-}
-
-// Speed as "%5li.%01li kB/s" from bytes per second.
-void mt__tempotext(long bps, char* t, size_t n) {
-    long z = (bps + 50) / 100;
-    snprintf(t, n, "%5li.%01li kB/s", z / 10, z % 10);
-}
-
 // Step 12: the statistics pass and the texts of volume and speed.
 void mt__statistik() {
     mt__schleife_t& s = mt__s;
@@ -302,17 +291,13 @@ void mt__statistik() {
     s.statistik.runter = runter;
     s.statistik.kbv = kbv;
     if (gestartet && s.lesen.signal.sig > 0) sr_log_verbindungsstart(s.lesen);
-    char t[100];
-    mt__volumentext(kbv, t, sizeof t);
-    snprintf(cc_mtext[6], sizeof cc_mtext[6], " %s", t);
+    snprintf(cc_mtext[6], sizeof cc_mtext[6], " %s", volumentext(kbv));
     if (hoch < 0 && runter < 0) {
         strMcpy(cc_mtext[4], " offline");
         strMcpy(cc_mtext[5], " offline");
     } else {
-        mt__tempotext(hoch < 0 ? 0 : hoch, t, sizeof t);
-        snprintf(cc_mtext[4], sizeof cc_mtext[4], " %s", t);
-        mt__tempotext(runter < 0 ? 0 : runter, t, sizeof t);
-        snprintf(cc_mtext[5], sizeof cc_mtext[5], " %s", t);
+        snprintf(cc_mtext[4], sizeof cc_mtext[4], " %s", tempotext(hoch < 0 ? 0 : hoch));
+        snprintf(cc_mtext[5], sizeof cc_mtext[5], " %s", tempotext(runter < 0 ? 0 : runter));
     }
     snprintf(cc_mtext[7], sizeof cc_mtext[7], " %s", stundenminuten(inidat.headert));
     // The limits after every pass, also in cycles without network service, which still

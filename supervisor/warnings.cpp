@@ -99,8 +99,7 @@ wa_grenzen_t wa_grenzen() {
     }
     maxgrenze = g.maxgrenze;
     char text[sizeof maxgrenzes];
-    snprintf(text, sizeof text, "%3li %03li %03li kB\n%s", v / 1000000, (v / 1000) % 1000, v % 1000,
-             stundenminuten(t));
+    snprintf(text, sizeof text, "%s\n%s", volumentext(v), stundenminuten(t));
     strMcpy(maxgrenzes, text);
     if (g.ueberschritten) wa__grenzeerreicht();
     return g;
