@@ -470,7 +470,7 @@ std::string ms__smssende() {
 }
 
 // One byte while a message is typed after +CMGS: Ctrl-Z sends, ESC cancels. Without a
-// prompt the stick took no message: Ctrl-Z is refused, only ESC brings it back.
+// prompt the stick took no message: Ctrl-Z is refused and nothing is sent.
 void ms__smsbyte(char c) {
     if (c == 0x1B || c == 0x1A) {
         ms__z.smseingabe = false;
