@@ -56,6 +56,14 @@ constexpr ms__geraet ms__geraete[] = {
 
 enum ms__simzustand { MS_BEREIT, MS_PIN, MS_PUK, MS_FEHLT, MS_GESPERRT };
 
+// One place of the SMS storage: a received PDU in hex (empty when the place is free).
+struct ms__sms {
+    std::string hex;
+    bool gelesen = false;
+};
+
+constexpr int MS_SMSPLAETZE = 30;
+
 // Whole simulator state; one client at a time.
 struct ms__zustand {
     const ms__geraet* geraet = &ms__geraete[2];
@@ -111,6 +119,22 @@ struct ms__zustand {
     long verzoegerung = 0;   // latency before the answer being sent (ms)
     long naechstspontan = 0; // when the next unsolicited line is due (monotonic ms)
     unsigned spontanzaehler = 0;
+    // SMS: the storage (indexes from 1), the message format (text after power-up and
+    // ATZ), the service centre and the storage names of +CPMS
+    ms__sms sms[MS_SMSPLAETZE];
+    bool textmodus = true;
+    std::string smsc = "+491710760000";
+    int smsctyp = 145;
+    std::string speicher[3] = {"SM", "SM", "SM"};
+    // a message being typed after +CMGS: its destination (text mode) or TPDU length
+    // (PDU mode), the bytes so far; without a prompt the stick takes nothing but ESC
+    bool smseingabe = false, smsohneprompt = false, smstext = false;
+    std::string smsziel, smspuffer;
+    int smslaenge = 0;
+    int smsreferenz = 0;
+    // faults on demand: +CMGS without prompt, +CMGD refused (answers still to take)
+    int ohneprompt = 0, cmgdfehler = 0;
+    std::string ausgang; // outbox: one line per sent message
 };
 
 ms__zustand ms__z;
@@ -390,6 +414,198 @@ int ms__balken() {
     return s >= 27 ? 5 : s >= 21 ? 4 : s >= 15 ? 3 : s >= 9 ? 2 : s >= 3 ? 1 : 0;
 }
 
+std::string ms__cms(int code) {
+    return "\r\n+CMS ERROR: " + std::to_string(code) + "\r\n";
+}
+
+bool ms__isthex(const std::string& s) {
+    if (s.empty() || s.size() % 2 != 0) return false;
+    for (char c : s)
+        if (!isxdigit(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+// The TPDU length of a PDU in hex: its octets less the service-centre part (the length
+// octet and as many octets as it names). Stored PDUs may be malformed on purpose.
+int ms__tpdulaenge(const std::string& hex) {
+    int sca = hex.size() >= 2 && isxdigit(static_cast<unsigned char>(hex[0])) &&
+                      isxdigit(static_cast<unsigned char>(hex[1]))
+                  ? static_cast<int>(strtol(hex.substr(0, 2).c_str(), nullptr, 16))
+                  : 0;
+    return std::max(0, static_cast<int>(hex.size() / 2) - 1 - sca);
+}
+
+int ms__smsbelegt() {
+    int n = 0;
+    for (const auto& m : ms__z.sms)
+        n += m.hex.empty() ? 0 : 1;
+    return n;
+}
+
+// Sends the message typed after +CMGS: a PDU must be hex of the announced length. It
+// goes to the outbox as typed; in text mode with the number it was addressed to.
+std::string ms__smssende() {
+    std::string zeile;
+    if (ms__z.smstext) {
+        std::string text;
+        for (char c : ms__z.smspuffer)
+            text += c == '\r'   ? std::string("\\r")
+                    : c == '\n' ? std::string("\\n")
+                                : std::string(1, c);
+        zeile = "TEXT " + ms__z.smsziel + " " + text;
+    } else {
+        for (char c : ms__z.smspuffer)
+            if (!isspace(static_cast<unsigned char>(c)))
+                zeile += static_cast<char>(toupper(static_cast<unsigned char>(c)));
+        if (!ms__isthex(zeile) || ms__tpdulaenge(zeile) != ms__z.smslaenge) return ms__cms(304);
+    }
+    if (!ms__z.ausgang.empty()) {
+        FILE* f = fopen(ms__z.ausgang.c_str(), "a");
+        if (!f) return ms__cms(500);
+        fprintf(f, "%s\n", zeile.c_str());
+        fclose(f);
+    }
+    ms__z.smsreferenz = (ms__z.smsreferenz + 1) % 256;
+    return "\r\n+CMGS: " + std::to_string(ms__z.smsreferenz) + "\r\n\r\nOK\r\n";
+}
+
+// One byte while a message is typed after +CMGS: Ctrl-Z sends, ESC cancels. Without a
+// prompt the stick took no message: Ctrl-Z is refused and nothing is sent.
+void ms__smsbyte(char c) {
+    if (c == 0x1B || c == 0x1A) {
+        ms__z.smseingabe = false;
+        if (c == 0x1B)
+            ms__antworte("\r\nOK\r\n");
+        else
+            ms__antworte(ms__z.smsohneprompt ? ms__cms(500) : ms__smssende());
+        return;
+    }
+    if (ms__z.echo) ms__z.echopuffer += c;
+    if (ms__z.smspuffer.size() < 1024) ms__z.smspuffer += c;
+}
+
+// The answer to an SMS command (c upper case without "AT", roh as typed), or "" when c is
+// none. Storage indexes run from 1; status 0 is received unread, 1 received read.
+std::string ms__smsbefehl(const std::string& c, const std::string& roh) {
+    const std::string ok = "\r\nOK\r\n", err = "\r\nERROR\r\n";
+    auto info = [&](const std::string& t) { return "\r\n" + t + "\r\n" + ok; };
+    if (c == "+CMGF?") return info(ms__z.textmodus ? "+CMGF: 1" : "+CMGF: 0");
+    if (c == "+CMGF=?") return info("+CMGF: (0-1)");
+    if (ms__beginnt(c, "+CMGF=")) {
+        auto z = ms__zahlen(c);
+        if (z.size() != 1 || z[0] < 0 || z[0] > 1) return err;
+        ms__z.textmodus = z[0] == 1;
+        return ok;
+    }
+    if (c == "+CSCA?")
+        return info("+CSCA: \"" + ms__z.smsc + "\"," + std::to_string(ms__z.smsctyp));
+    if (ms__beginnt(c, "+CSCA=")) {
+        // an optional '+' and 1 to 20 digits
+        auto a = ms__quotiert(roh);
+        std::string n = a.empty() ? "" : a[0];
+        size_t z = n.rfind('+', 0) == 0 ? 1 : 0;
+        if (n.size() <= z || n.size() - z > 20 ||
+            n.find_first_not_of("0123456789", z) != std::string::npos)
+            return ms__cms(304);
+        auto t = ms__zahlen(c);
+        ms__z.smsc = n;
+        ms__z.smsctyp = t.size() > 1 && t[1] > 0 ? t[1] : z == 1 ? 145 : 129;
+        return ok;
+    }
+    if (c == "+CPMS=?")
+        return info("+CPMS: (\"SM\",\"ME\",\"MT\"),(\"SM\",\"ME\",\"MT\"),(\"SM\",\"ME\",\"MT\")");
+    std::string anzahl = std::to_string(ms__smsbelegt()) + "," + std::to_string(MS_SMSPLAETZE);
+    if (c == "+CPMS?") {
+        std::string r = "+CPMS: ";
+        for (int i = 0; i < 3; i++)
+            r += (i ? ",\"" : "\"") + ms__z.speicher[i] + "\"," + anzahl;
+        return info(r);
+    }
+    if (ms__beginnt(c, "+CPMS=")) {
+        auto a = ms__quotiert(c);
+        if (a.empty() || a.size() > 3) return err;
+        for (const auto& s : a)
+            if (s != "SM" && s != "ME" && s != "MT") return ms__cms(302);
+        std::string r = "+CPMS: ";
+        for (size_t i = 0; i < a.size(); i++) {
+            ms__z.speicher[i] = a[i];
+            r += (i ? "," : "") + anzahl;
+        }
+        return info(r);
+    }
+    if (ms__beginnt(c, "+CMGL")) {
+        // text mode would list by status names ("REC UNREAD"); the numeric form is refused
+        if (ms__z.textmodus) return ms__cms(302);
+        auto z = ms__zahlen(c);
+        int stat = z.empty() ? 0 : z[0];
+        if (stat < 0 || stat > 4) return err;
+        std::string r;
+        for (int i = 0; i < MS_SMSPLAETZE; i++) {
+            ms__sms& m = ms__z.sms[i];
+            int st = m.gelesen ? 1 : 0;
+            if (m.hex.empty() || (stat != 4 && stat != st)) continue;
+            r += "\r\n+CMGL: " + std::to_string(i + 1) + "," + std::to_string(st) + ",," +
+                 std::to_string(ms__tpdulaenge(m.hex)) + "\r\n" + m.hex;
+            m.gelesen = true; // listing reads an unread message, as on real sticks
+        }
+        return r.empty() ? ok : r + "\r\n" + ok;
+    }
+    if (ms__beginnt(c, "+CMGR=")) {
+        if (ms__z.textmodus) return ms__cms(302);
+        auto z = ms__zahlen(c);
+        if (z.empty() || z[0] < 1 || z[0] > MS_SMSPLAETZE || ms__z.sms[z[0] - 1].hex.empty())
+            return ms__cms(321);
+        ms__sms& m = ms__z.sms[z[0] - 1];
+        std::string r = "+CMGR: " + std::string(m.gelesen ? "1" : "0") + ",," +
+                        std::to_string(ms__tpdulaenge(m.hex)) + "\r\n" + m.hex;
+        m.gelesen = true;
+        return info(r);
+    }
+    if (ms__beginnt(c, "+CMGD=")) {
+        auto z = ms__zahlen(c);
+        if (z.empty() || z[0] < 0) return err;
+        if (ms__z.cmgdfehler > 0) {
+            ms__z.cmgdfehler--;
+            return ms__cms(500);
+        }
+        // a delete flag: 1 to 3 remove every read message, 4 every message
+        int flag = z.size() > 1 ? z[1] : 0;
+        if (flag > 4) return err;
+        if (flag > 0) {
+            for (auto& m : ms__z.sms)
+                if (flag == 4 || m.gelesen) m = ms__sms{};
+            return ok;
+        }
+        if (z[0] < 1 || z[0] > MS_SMSPLAETZE || ms__z.sms[z[0] - 1].hex.empty())
+            return ms__cms(321);
+        ms__z.sms[z[0] - 1] = ms__sms{};
+        return ok;
+    }
+    if (ms__beginnt(c, "+CMGS=")) {
+        // text mode: the destination number; PDU mode: the TPDU length (at most 164)
+        std::string arg = roh.substr(roh.find('=') + 1);
+        if (ms__z.textmodus) {
+            auto a = ms__quotiert(arg);
+            ms__z.smsziel = a.empty() ? arg.substr(0, arg.find(',')) : a[0];
+            if (ms__z.smsziel.empty()) return err;
+        } else {
+            auto z = ms__zahlen(c);
+            if (z.empty() || z[0] < 1 || z[0] > 164) return err;
+            ms__z.smslaenge = z[0];
+        }
+        ms__z.smstext = ms__z.textmodus;
+        ms__z.smseingabe = true;
+        ms__z.smspuffer.clear();
+        ms__z.smsohneprompt = ms__z.ohneprompt > 0;
+        if (ms__z.smsohneprompt) {
+            ms__z.ohneprompt--;
+            return "";
+        }
+        return "\r\n> ";
+    }
+    return "";
+}
+
 // Answers one command line; info is the text before the final result.
 std::string ms__befehl(const std::string& zeile) {
     const std::string ok = "\r\nOK\r\n", err = "\r\nERROR\r\n";
@@ -401,8 +617,13 @@ std::string ms__befehl(const std::string& zeile) {
     const ms__geraet& d = *ms__z.geraet;
     int typ = d.typ;
 
-    if (c.empty() || c == "Z" || c == "&F" || c == "H" || c == "H0" || ms__beginnt(c, "V1") ||
-        ms__beginnt(c, "Q0") || ms__beginnt(c, "S0") || ms__beginnt(c, "&"))
+    // a reset brings back the message format of power-up
+    if (c == "Z" || c == "Z0" || ms__beginnt(c, "&F")) {
+        ms__z.textmodus = true;
+        return ok;
+    }
+    if (c.empty() || c == "H" || c == "H0" || ms__beginnt(c, "V1") || ms__beginnt(c, "Q0") ||
+        ms__beginnt(c, "S0") || ms__beginnt(c, "&"))
         return ok;
     if (c == "E0" || c == "E1") {
         ms__z.echo = c == "E1";
@@ -502,6 +723,8 @@ std::string ms__befehl(const std::string& zeile) {
         std::string f = ms__simfehler();
         if (!f.empty()) return f;
     }
+    std::string sms = ms__smsbefehl(c, roh);
+    if (!sms.empty() || ms__beginnt(c, "+CMGS=")) return sms;
     if (c == "+CREG?") return info(ms__reg("CREG", ms__z.cregn));
     if (c == "+CGREG?") return info(ms__reg("CGREG", ms__z.cgregn));
     if (ms__beginnt(c, "+CREG=") || ms__beginnt(c, "+CGREG=")) {
@@ -657,9 +880,28 @@ void ms__steuerung(const std::string& zeile) {
         ms__z.sim = s == "ready" ? MS_BEREIT : s == "pin" ? MS_PIN : s == "puk" ? MS_PUK : MS_FEHLT;
         return;
     }
+    // "sms HEX": a received PDU, stored unread at the lowest free index
+    if (zeile.rfind("sms ", 0) == 0) {
+        std::string hex = ms__gross(zeile.substr(4));
+        while (!hex.empty() && hex.back() == ' ')
+            hex.pop_back();
+        for (auto& m : ms__z.sms)
+            if (m.hex.empty()) {
+                m.hex = hex;
+                m.gelesen = false;
+                return;
+            }
+        fputs("modemsim: SMS storage full\n", stderr);
+        return;
+    }
     // "fault NAME [COUNT]": the fault takes the next COUNT answers (one by default).
     int anzahl = 1;
     if (sscanf(zeile.c_str(), "fault %127s %d", a, &anzahl) >= 1) {
+        // faults of the SMS commands wait for their command instead of the next answer
+        if (std::string(a) == "noprompt" || std::string(a) == "cmgderror") {
+            (a[0] == 'n' ? ms__z.ohneprompt : ms__z.cmgdfehler) = anzahl < 1 ? 1 : anzahl;
+            return;
+        }
         ms__z.fehler = a;
         ms__z.fehleranzahl = anzahl < 1 ? 1 : anzahl;
         if (ms__z.fehler == "hangup") ms__antworte("");
@@ -746,6 +988,10 @@ void ms__byte(char c) {
             ms__z.plusse = 0;
             ms__antworte("\r\nOK\r\n");
         }
+        return;
+    }
+    if (ms__z.smseingabe) {
+        ms__smsbyte(c);
         return;
     }
     if (ms__z.echo) ms__z.echopuffer += c;
@@ -856,7 +1102,7 @@ void ms__hilfe() {
     fputs("usage: modemsim [--type N] [--pin PIN] [--puk PUK] [--nopin] [--nosim]\n"
           "                [--signal N] [--network NAME NUMERIC] [--cell LAC CI] [--unquoted]\n"
           "                [--byid DIR --name NAME] [--control FILE] [--transcript FILE]\n"
-          "                [--secondary] [--simbusy SECONDS] [--realistic]\n",
+          "                [--secondary] [--simbusy SECONDS] [--realistic] [--outbox FILE]\n",
           stderr);
 }
 
@@ -910,12 +1156,20 @@ int main(int argc, char** argv) {
             ms__z.steuerdatei = argv[++i];
         } else if (o == "--transcript" && hat1) {
             protokoll = argv[++i];
+        } else if (o == "--outbox" && hat1) {
+            ms__z.ausgang = argv[++i];
         } else {
             ms__hilfe();
             return 2;
         }
     }
     ms__z.sim = ohnesim ? MS_FEHLT : pinabfrage ? MS_PIN : MS_BEREIT;
+    // sent messages go to "outbox" beside the control file (or the transcript)
+    std::string neben = !ms__z.steuerdatei.empty() ? ms__z.steuerdatei : protokoll;
+    if (ms__z.ausgang.empty() && !neben.empty()) {
+        size_t k = neben.rfind('/');
+        ms__z.ausgang = k == std::string::npos ? "outbox" : neben.substr(0, k + 1) + "outbox";
+    }
 
     if (openpty(&ms__z.master, &ms__z.slave, ms__z.portname, nullptr, nullptr) != 0) {
         perror("modemsim: openpty");
