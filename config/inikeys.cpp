@@ -389,7 +389,6 @@ void ik__sms(char* w, int i, ik_lesen_t*) {
         inidat.smsring = true;
     } else {
         inidat.sms[i] = 1;
-        MODUS('M') = 1;
     }
 }
 
@@ -750,6 +749,10 @@ void ik_line(char* zeile, ik_lesen_t* st) {
 
 void ik_finish(ik_lesen_t* st) {
     if (!st) return;
+    // A keyword entry needs SMS reception. Set after all keys, since MOD= clears every
+    // switch when it is read and stands behind SMS1-SMS3 in the file's own layout.
+    for (int i = 0; i < 3; i++)
+        if (inidat.sms[i] == 1) MODUS('M') = 1;
     if (MODUS('K') && inidat.pin[0]) {
         inidat.pin[0] = 0;
         st->neu = true;

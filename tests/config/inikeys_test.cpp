@@ -319,7 +319,7 @@ TEST_F(IniKeys, DelaysEndTimesAndCountdown) {
 TEST_F(IniKeys, RemoteControlEntries) {
     pruefe({
         {{"SMS1=,+49171234"}, "sms[0]=2|smsnr[0]=+49171234|smsring=1|mod="},
-        {{"SMS2=+49171234;start"}, "sms[1]=1|smsnr[1]=+49171234|smskey[1]=START|mod=M"},
+        {{"SMS2=+49171234;start"}, "sms[1]=1|smsnr[1]=+49171234|smskey[1]=START"},
         // An empty entry is unused and switches nothing on.
         {{"SMS3=+4917;stop", "MOD=", "SMS3="}, "sms[2]=0|smskey[2]=|mod="},
         // A number that does not fit is not cut into another number.
@@ -329,6 +329,12 @@ TEST_F(IniKeys, RemoteControlEntries) {
         {{"SMSC=+491720000000"}, "smsc=+491720000000"},
         {{"SMSC=+" + std::string(29, '1')}, "smsc=(format error)"},
     });
+    // A keyword entry switches reception on, also when MOD= follows it as in the file's
+    // own layout (MOD= clears every switch when it is read).
+    ps_resetinidat();
+    ik_lesen_t st = lies({"SMS2=+49170123;start", "MOD=P"});
+    ik_finish(&st);
+    EXPECT_TRUE(MODUS('M') && MODUS('P'));
     lies({"SMS1=,+49171234", "SMS2=+49171234;start"});
     std::string d = schreib();
     EXPECT_EQ(zeile(d, "35"), "SMS1=,+49171234");

@@ -318,62 +318,6 @@ TEST(ModemSim, NovatelSecondaryPortFrames) {
     EXPECT_EQ(s.read(500, "never", s.zfd).substr(0, 2), std::string("\x7E\x03", 2));
 }
 
-// The SMS storage, the message format and sending, step by step as a host drives them.
-// The PDUs are written out by hand: an SMS-DELIVER of 30 TPDU octets behind a 7-octet
-// service centre, a malformed one, and an SMS-SUBMIT of 23 octets behind "00".
-TEST(ModemSim, SmsStorageAndSending) {
-    const std::string ein =
-        "07911326040000F0040B911346610089F60000208062917314080CC8F71D14969741F977FD07";
-    const std::string aus = "0011000B916407281553F80000AA0AE8329BFD4697D9EC37";
-    struct Schritt {
-        std::string steuer, senden, erwartet, nicht;
-    };
-    const Schritt schritte[] = {
-        {"", "ATE0\r", "OK", ""},
-        {"sms " + ein, "AT+CMGF?\r", "+CMGF: 1", ""},
-        {"", "AT+CMGL=0\r", "+CMS ERROR: 302", ""}, // numeric listing needs PDU mode
-        {"sms 0aff", "AT+CMGF=0\r", "OK", ""},
-        {"", "AT+CPMS=\"MT\",\"ME\",\"ME\"\r", "+CPMS: 2,30,2,30,2,30", ""},
-        {"", "AT+CMGL=0\r", "\r\n+CMGL: 1,0,,30\r\n" + ein + "\r\n+CMGL: 2,0,,0\r\n0AFF\r\n\r\nOK",
-         ""},
-        {"", "AT+CMGL=0\r", "OK", "+CMGL"}, // listed means read
-        {"", "AT+CMGR=1\r", "\r\n+CMGR: 1,,30\r\n" + ein + "\r\n\r\nOK\r\n", ""},
-        {"fault cmgderror", "AT+CMGD=1\r", "ERROR", ""},
-        {"", "AT+CMGD=1\r", "OK", ""},
-        {"", "AT+CMGD=1\r", "+CMS ERROR: 321", ""},
-        {"", "AT+CPMS?\r", "+CPMS: \"MT\",1,30,\"ME\",1,30,\"ME\",1,30", ""},
-        {"", "AT+CSCA=\"+491710760000\",145\r", "OK", ""},
-        {"", "AT+CSCA=\"(format error)\"\r", "ERROR", ""},
-        {"", "AT+CMGS=23\r", "\r\n> ", ""},
-        {"", aus + "\x1A", "\r\n+CMGS: 1\r\n\r\nOK\r\n", ""},
-        {"", "AT+CMGS=23\r", "> ", ""},
-        {"", aus.substr(0, 10) + "\x1B", "OK", "CMGS"}, // ESC cancels
-        {"", "AT+CMGS=24\r", "> ", ""},
-        {"", aus + "\x1A", "+CMS ERROR: 304", ""}, // length does not match the PDU
-        {"fault noprompt", "AT+CMGS=23\r", "", "> "},
-        {"", "\x1B", "OK", ""},
-        {"", "AT+CMGF=1\r", "OK", ""},
-        {"", "AT+CMGS=\"+491701234567\"\r", "> ", ""},
-        {"", "hello\x1A", "+CMGS: 2", ""},
-        {"", "AT+CMGF=0\r", "OK", ""},
-        {"", "ATZ\r", "OK", ""},
-        {"", "AT+CMGF?\r", "+CMGF: 1", ""},
-    };
-    Sim s;
-    ASSERT_TRUE(s.start({"--nopin"}));
-    for (const auto& t : schritte) {
-        SCOPED_TRACE(t.senden);
-        if (!t.steuer.empty()) s.control(t.steuer);
-        s.send(t.senden);
-        bool prompt = has(t.senden, "CMGS=");
-        std::string a = s.read(t.erwartet.empty() ? 300 : 2000, prompt ? "> " : nullptr);
-        EXPECT_TRUE(has(a, t.erwartet)) << a;
-        if (!t.nicht.empty()) EXPECT_FALSE(has(a, t.nicht)) << a;
-    }
-    EXPECT_EQ(ts_readfile(s.dir + "/outbox"), aus + "\nTEXT +491701234567 hello\n");
-    EXPECT_TRUE(has(s.transcript(), "\\x1B"));
-}
-
 TEST(ModemSim, PublishesStableName) {
     std::string byid = ts_scratchdir();
     const std::string name = "usb-HUAWEI_Technologies_HUAWEI_Mobile-if00-port0";
