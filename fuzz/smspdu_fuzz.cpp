@@ -102,6 +102,18 @@ void fz__schreiben(const uint8_t* data, size_t size) {
     pd_eingang_t p;
     FZ_PRUEF(fz__lesen(deliver.c_str(), &p));
     FZ_PRUEF(std::string(national ? "" : "+") + nummer.c() == p.absender);
+    // The marker comes back (in upper case) wherever its values make a valid header.
+    const char* m = text.c();
+    if (kopf) {
+        unsigned teile = static_cast<unsigned>(strtoul(std::string(m + 4, 1).c_str(), nullptr, 16));
+        unsigned nr = static_cast<unsigned>(strtoul(std::string(m + 5, 1).c_str(), nullptr, 16));
+        std::string marke(m, 7);
+        for (char& c : marke)
+            c = static_cast<char>(c == 'l' ? c : toupper(static_cast<unsigned char>(c)));
+        FZ_PRUEF(nr >= 1 && nr <= teile ? marke == p.marke : p.marke[0] == 0);
+    } else {
+        FZ_PRUEF(p.marke[0] == 0);
+    }
 
     // Text comparison where no UTF-8 pair is folded: each character as its septet shows.
     std::string t = text.c();
