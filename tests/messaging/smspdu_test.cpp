@@ -10,39 +10,32 @@
 
 namespace {
 
+std::string octet(unsigned v) {
+    char z[3];
+    snprintf(z, sizeof z, "%02X", v & 0xFF);
+    return z;
+}
+
 // User data of 7-bit text: the header octets, fill bits up to the next septet, then the
-// septets, LSB first (3GPP TS 23.040 9.2.3.24).
+// septets, LSB first. Only letters, digits and blanks are used: their septet is their ASCII.
 std::string septetbits(const std::string& kopf, const std::string& text) {
     std::vector<int> b;
-    for (size_t i = 0; i < kopf.size(); i += 2) {
-        unsigned o = static_cast<unsigned>(std::stoul(kopf.substr(i, 2), nullptr, 16));
+    for (size_t i = 0; i < kopf.size(); i += 2)
         for (int k = 0; k < 8; ++k)
-            b.push_back(o >> k & 1);
-    }
-    while (b.size() % 7)
-        b.push_back(0);
-    // Only letters, digits and blanks are used: their septet is their ASCII value.
+            b.push_back(std::stoi(kopf.substr(i, 2), nullptr, 16) >> k & 1);
+    b.resize((b.size() + 6) / 7 * 7);
     for (unsigned char c : text)
         for (int k = 0; k < 7; ++k)
             b.push_back(c >> k & 1);
-    while (b.size() % 8)
-        b.push_back(0);
+    b.resize((b.size() + 7) / 8 * 8);
     std::string hex;
     for (size_t i = 0; i < b.size(); i += 8) {
         unsigned o = 0;
         for (int k = 0; k < 8; ++k)
             o |= static_cast<unsigned>(b[i + k]) << k;
-        char z[3];
-        snprintf(z, sizeof z, "%02X", o);
-        hex += z;
+        hex += octet(o);
     }
     return hex;
-}
-
-std::string octet(unsigned v) {
-    char z[3];
-    snprintf(z, sizeof z, "%02X", v);
-    return z;
 }
 
 // Service centre +27381000015, sender +491721234567, 2012-03-12 16:14:33 zone +1 h.
@@ -63,56 +56,45 @@ const std::string beispiel =
 } // namespace
 
 TEST(SmsPdu, DecodesDeliverPdusAndRefusesMalformedOnes) {
-    const std::string a200(200, 'a');
+    const std::string a160(160, 'a');
+    // Rows built with deliver() have its sender, time and zone.
     struct {
         const char* what;
         std::string hex;
         bool ok;
-        const char* absender = "";
-        const char* zeit = "";
-        const char* zone = "";
         const char* marke = "";
         std::string text = "";
+        const char* absender = "+491721234567";
+        const char* zone = "04";
         bool alphanumerisch = false;
     } cases[] = {
-        {"common example", beispiel, true, "27838890001", "2099-03-29 15:16:59", "08", "",
-         "hellohello"},
+        {"common example", beispiel, true, "", "hellohello", "27838890001", "08"},
         {"first part, 8-bit reference",
-         deliver(0x44, 0x00, 7 + 5, septetbits("0500033A0201", "Hallo")), true, "+491721234567",
-         "2012-03-12 16:14:33", "04", "{l3A21}", "Hallo"},
+         deliver(0x44, 0x00, 7 + 5, septetbits("0500033A0201", "Hallo")), true, "{l3A21}", "Hallo"},
         {"second part, 16-bit reference, no fill bits",
-         deliver(0x44, 0x00, 8 + 4, septetbits("0608041F3A0202", "Welt")), true, "+491721234567",
-         "2012-03-12 16:14:33", "04", "{l3A22}", "Welt"},
+         deliver(0x44, 0x00, 8 + 4, septetbits("0608041F3A0202", "Welt")), true, "{l3A22}", "Welt"},
         {"other element skipped, five fill bits",
-         deliver(0x44, 0x00, 11 + 2, septetbits("0870010100033A0201", "ok")), true, "+491721234567",
-         "2012-03-12 16:14:33", "04", "{l3A21}", "ok"},
+         deliver(0x44, 0x00, 11 + 2, septetbits("0870010100033A0201", "ok")), true, "{l3A21}",
+         "ok"},
         {"16 parts do not fit the marker",
-         deliver(0x44, 0x00, 7 + 2, septetbits("0500033A1001", "ok")), true, "+491721234567",
-         "2012-03-12 16:14:33", "04", "", "ok"},
+         deliver(0x44, 0x00, 7 + 2, septetbits("0500033A1001", "ok")), true, "", "ok"},
         {"UCS-2 starting with the euro sign", deliver(0x04, 0x08, 10, "20AC00E400F600FC0021"), true,
-         "+491721234567", "2012-03-12 16:14:33", "04", "", "E\xE4\xF6\xFC!"},
-        {"UCS-2 behind a header", deliver(0x44, 0x18, 8, "0500030702010041"), true, "+491721234567",
-         "2012-03-12 16:14:33", "04", "{l0721}", "A"},
-        {"8-bit with control bytes", deliver(0x04, 0xF4, 6, "41000D0A427F"), true, "+491721234567",
-         "2012-03-12 16:14:33", "04", "", "A___B_"},
-        {"message waiting group, 7-bit", deliver(0x04, 0xD0, 2, septetbits("", "ok")), true,
-         "+491721234567", "2012-03-12 16:14:33", "04", "", "ok"},
-        {"160 septets in 140 octets", deliver(0x04, 0x00, 160, septetbits("", a200.substr(40))),
-         true, "+491721234567", "2012-03-12 16:14:33", "04", "", a200.substr(40)},
+         "", "E\xE4\xF6\xFC!"},
+        {"UCS-2 behind a header", deliver(0x44, 0x18, 8, "0500030702010041"), true, "{l0721}", "A"},
+        {"8-bit with control bytes", deliver(0x04, 0xF4, 6, "41000D0A427F"), true, "", "A___B_"},
+        {"160 septets in 140 octets", deliver(0x04, 0x00, 160, septetbits("", a160)), true, "",
+         a160},
         {"alphanumeric sender", deliver(0x04, 0x00, 2, "EF35", "0ED0" + septetbits("", "Tandor12")),
-         true, "00000000000000", "2012-03-12 16:14:33", "04", "", "ok", true},
-        {"sender with a non-decimal digit", deliver(0x04, 0x00, 2, "EF35", "049121A3"), true,
-         "+0000", "2012-03-12 16:14:33", "04", "", "ok"},
+         true, "", "ok", "00000000000000", "04", true},
+        {"sender with a non-decimal digit", deliver(0x04, 0x00, 2, "EF35", "049121A3"), true, "",
+         "ok", "+0000"},
         {"negative zone keeps its sign bit",
-         deliver(0x04, 0x00, 2, "EF35", absender, "21302161413348"), true, "+491721234567",
-         "2012-03-12 16:14:33", "84", "", "ok"},
-        {"compressed text as hex", deliver(0x04, 0x24, 3, "C0FFEE"), true, "+491721234567",
-         "2012-03-12 16:14:33", "04", "", "C0FFEE"},
+         deliver(0x04, 0x00, 2, "EF35", absender, "21302161413348"), true, "", "ok",
+         "+491721234567", "84"},
         {"reserved coding as hex behind the header", deliver(0x44, 0x80, 7, "0500033A0201AB"), true,
-         "+491721234567", "2012-03-12 16:14:33", "04", "{l3A21}", "AB"},
+         "{l3A21}", "AB"},
+        {"compressed text as hex", deliver(0x04, 0x24, 3, "C0FFEE"), true, "", "C0FFEE"},
 
-        {"empty", "", false},
-        {"odd hex", beispiel.substr(1), false},
         {"not hex", "07917283010010F5040BC87238880900F1000099309251619580 0AE8329BFD", false},
         {"service centre of 13 octets",
          "0D91" + std::string(24, '1') + beispiel.substr(zentrale.size()), false},
@@ -132,7 +114,6 @@ TEST(SmsPdu, DecodesDeliverPdusAndRefusesMalformedOnes) {
         if (!c.ok) continue;
         EXPECT_STREQ(c.absender, p.absender) << c.what;
         EXPECT_EQ(c.alphanumerisch, p.alphanumerisch) << c.what;
-        EXPECT_STREQ(c.zeit, p.zeit) << c.what;
         EXPECT_STREQ(c.zone, p.zone) << c.what;
         EXPECT_STREQ(c.marke, p.marke) << c.what;
         EXPECT_EQ(c.text, p.text) << c.what;
@@ -150,6 +131,8 @@ TEST(SmsPdu, DecodesDeliverPdusAndRefusesMalformedOnes) {
     EXPECT_STREQ("+491721234567 2012-03-12 16:14:33 (04)\n\n{l3A21}Hallo", nachricht);
     pd_nachricht(p, nachricht, 14);
     EXPECT_STREQ("+491721234567", nachricht);
+    ASSERT_TRUE(pd_lesen(beispiel.c_str(), &p));
+    EXPECT_STREQ("2099-03-29 15:16:59", p.zeit);
 }
 
 TEST(SmsPdu, BuildsSubmitPdus) {
@@ -175,8 +158,6 @@ TEST(SmsPdu, BuildsSubmitPdus) {
         {"centre left as a format error", "(format error)", "4917", false, "", 10,
          "00"
          "1100049194710000FF00"},
-        {"centre with a blank", "+49 171", "4917", false, "", 10, "001100049194710000FF00"},
-        {"lone plus as centre", "+", "4917", false, "", 10, "001100049194710000FF00"},
         {"marker becomes the concatenation header", nullptr, "491721234567", false, "{l3A21}hi", 22,
          "00"
          "51000C919471123254760000FF09"
@@ -186,7 +167,6 @@ TEST(SmsPdu, BuildsSubmitPdus) {
         {"header and 153 septets at most", "", "4917", false, "{l3A22}" + b200, 10 + 140,
          "005100049194710000FFA0" + septetbits("0500033A0202", b200.substr(47))},
         {"number with a plus", "", "+4917", false, "x", -1, ""},
-        {"number with a dash", "", "0172-123", true, "x", -1, ""},
         {"empty number", "", "", false, "x", -1, ""},
         {"21 digits", "", "123456789012345678901", false, "x", -1, ""},
     };
@@ -218,7 +198,6 @@ TEST(SmsPdu, TakesOnlyCompleteCmgrAnswers) {
         {"final OK not yet there", "\r\n+CMGR: 0,,28\r\n" + pdu + "\r\n", false},
         {"PDU cut", "\r\n+CMGR: 0,,28\r\n" + pdu.substr(0, 60) + "\r\nOK\r\n", false},
         {"length field one too small", "\r\n+CMGR: 0,,27\r\n" + pdu + "\r\n\r\nOK\r\n", false},
-        {"no length field", "\r\n+CMGR: 0\r\n" + pdu + "\r\n\r\nOK\r\n", false},
         {"odd hex", "\r\n+CMGR: 0,,28\r\n" + pdu + "0\r\n\r\nOK\r\n", false},
         {"error", "\r\n+CMS ERROR: 321\r\n", false},
     };
