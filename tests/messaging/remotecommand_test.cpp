@@ -29,34 +29,32 @@ TEST(RemoteCommand, EntryNumberKeywordValuesAndWords) {
         const char* nummer;
         bool alpha;
         std::string text;
-        const char* cmd0; // replaces the command of entry 0 when set
-        int eintrag;
-        rk_wort_t wort;
-        bool ausfuehren;
-        std::string vorlage, befehl, w1;
+        int eintrag = -1;
+        rk_wort_t wort = RK_KEIN;
+        bool ausfuehren = false;
+        std::string vorlage = "", befehl = "";
+        const char* cmd0 = nullptr; // replaces the command of entry 0 when set
     } const faelle[] = {
-        {1, "+4917012", false, "please start now x;rm *", nullptr, 0, RK_CONNECT, true,
-         "echo %1 %3 %x 50%%", "tandor_CONNECT  echo +4917012  now x_rm _ %x 50%", "+4917012"},
+        {1, "+4917012", false, "please start now x;rm *", 0, RK_CONNECT, true, "echo %1 %3 %x 50%%",
+         "tandor_CONNECT  echo +4917012  now x_rm _ %x 50%"},
         // another number, and an alphanumeric sender whose digits spell the entry's number
-        {1, "+4917013", false, "start", nullptr, -1, RK_KEIN, false, "", "", ""},
-        {1, "+4917012", true, "START", nullptr, -1, RK_KEIN, false, "", "", ""},
+        {1, "+4917013", false, "start"},
+        {1, "+4917012", true, "START"},
         // a word the message supplies acts alone; the Latin-1 keyword is found in any case
-        {1, "+4917012", true, "l\xe4ufttandor_end; rm -rf ~", nullptr, 1, RK_END, false, "",
-         "tandor_end; rm -rf ~", "+4917012"},
-        {1, "+49 17012;id", false, "L\xc4UFT ls", nullptr, 1, RK_KEIN, true, "%2", " ls", ""},
-        {1, "+4917012", false, lang + "b", nullptr, -1, RK_KEIN, false, "", "", ""},
-        {1, "+4917012", false, lang, "%2%2", 0, RK_KEIN, true, "%2%2", std::string(799, 'a'),
-         "+4917012"},
-        {1, "+4917012", false, "start", "tandor_END %2", 0, RK_END, false, "%2", "tandor_END ",
-         "+4917012"},
-        {2, "+4930", false, "start", nullptr, 2, RK_RECONNECT, true, "sh %0 %1 %2",
-         "tandor_reconnect sh 4930 +4930 %2", "+4930"},
-        {2, "030", false, "", nullptr, 2, RK_RECONNECT, true, "sh %0 %1 %2",
-         "tandor_reconnect sh %0 030 %2", "030"},
+        {1, "+4917012", true, "l\xe4ufttandor_end; rm -rf ~", 1, RK_END, false, "",
+         "tandor_end; rm -rf ~+4917012"},
+        {1, "+49 17012;id", false, "L\xc4UFT ls", 1, RK_KEIN, true, "%2%1", " ls"},
+        {1, "+4917012", false, lang + "b"},
+        {1, "+4917012", false, lang, 0, RK_KEIN, true, "%2%2", std::string(799, 'a'), "%2%2"},
+        {1, "+4917012", false, "start", 0, RK_END, false, "", "tandor_END ", "tandor_END %2"},
+        {2, "+4930", false, "start", 2, RK_RECONNECT, true, "sh %0 %1 %2",
+         "tandor_reconnect sh 4930 +4930 %2"},
+        {2, "030", false, "", 2, RK_RECONNECT, true, "sh %0 %1 %2",
+         "tandor_reconnect sh %0 030 %2"},
     };
     for (const auto& f : faelle) {
         eintrag(0, 1, "+4917012", "START", f.cmd0 ? f.cmd0 : "tandor_CONNECT  echo %1 %3 %x 50%%");
-        eintrag(1, 1, "", "L\xc4UFT", "%2");
+        eintrag(1, 1, "", "L\xc4UFT", "%2%1");
         eintrag(2, 2, "", "", "tandor_reconnect sh %0 %1 %2");
         rk_treffer_t t;
         rk_finden(f.art, f.nummer, f.alpha, f.text.c_str(), &t);
@@ -66,11 +64,10 @@ TEST(RemoteCommand, EntryNumberKeywordValuesAndWords) {
         if (t.eintrag < 0 || f.eintrag < 0) continue;
         EXPECT_EQ(t.wort, f.wort) << n;
         EXPECT_EQ(t.ausfuehren, f.ausfuehren) << n;
+        EXPECT_EQ(t.befehl, f.befehl) << n;
         if (f.ausfuehren) {
             EXPECT_EQ(t.vorlage, f.vorlage) << n;
         }
-        EXPECT_EQ(t.befehl, f.befehl) << n;
-        EXPECT_EQ(t.werte[1], f.w1) << n;
     }
     inidat.cmd[0][0] = inidat.cmd[1][0] = 0;
     rk_treffer_t t;
