@@ -246,12 +246,6 @@ void sm__lesen() {
     sm__befehle(p);
 }
 
-// A send file's name without its directory.
-const char* sm__basis(const char* pfad) {
-    const char* s = strrchr(pfad, '/');
-    return s ? s + 1 : pfad;
-}
-
 // Reports an error of sending in the SMS log (1 invalid file, 4 repetition, 6 not sent);
 // the repetition guard starts anew.
 void sm__fehler(int art, const char* text) {

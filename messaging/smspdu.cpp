@@ -106,9 +106,18 @@ void pd__kopf(const unsigned char* k, size_t l, char (&marke)[8]) {
             ref = d[1], teile = d[2], nummer = d[3], kette = true;
         }
         if (kette) {
-            if (teile <= 15 && nummer >= 1 && nummer <= teile)
-                snprintf(marke, sizeof marke, "{l%02X%X%X}", ref & 0xFF, teile & 0x0F,
-                         nummer & 0x0F);
+            if (teile <= 15 && nummer >= 1 && nummer <= teile) {
+                static const char hex[] = "0123456789ABCDEF";
+                const char m[8] = {'{',
+                                   'l',
+                                   hex[(ref >> 4) & 0xF],
+                                   hex[ref & 0xF],
+                                   hex[teile & 0xF],
+                                   hex[nummer & 0xF],
+                                   '}',
+                                   0};
+                memcpy(marke, m, sizeof m);
+            }
             return;
         }
         i += 2 + iel;
@@ -248,7 +257,7 @@ bool pd_lesen(const char* hex, pd_eingang_t* p) {
 
 void pd_nachricht(const pd_eingang_t& p, char* out, size_t n) {
     if (!out || n == 0) return;
-    snprintf(out, n, "%s %s (%s)\n\n%s%s", p.absender, p.zeit, p.zone, p.marke, p.text);
+    snprintf(out, n, "%s %s [%s]\n\n%s%s", p.absender, p.zeit, p.zone, p.marke, p.text);
 }
 
 int pd_schreiben(const char* smsc, const char* nummer, bool national, const char* text, char* out,

@@ -22,7 +22,7 @@ struct pd_eingang_t {
 // False for anything else or anything malformed (p then undefined).
 bool pd_lesen(const char* hex, pd_eingang_t* p);
 
-// The message text of a received SMS: "<sender> <time> (<zone>)\n\n<marker><body>".
+// The message text of a received SMS: "<sender> <time> [<zone>]\n\n<marker><body>".
 void pd_nachricht(const pd_eingang_t& p, char* out, size_t n);
 
 // Builds an SMS-SUBMIT as upper-case hex into out (size n): service centre from smsc

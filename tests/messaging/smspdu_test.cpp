@@ -128,7 +128,7 @@ TEST(SmsPdu, DecodesDeliverPdusAndRefusesMalformedOnes) {
     ASSERT_TRUE(pd_lesen(deliver(0x44, 0x00, 12, septetbits("0500033A0201", "Hallo")).c_str(), &p));
     char nachricht[64];
     pd_nachricht(p, nachricht, sizeof nachricht);
-    EXPECT_STREQ("+491721234567 2012-03-12 16:14:33 (04)\n\n{l3A21}Hallo", nachricht);
+    EXPECT_STREQ("+491721234567 2012-03-12 16:14:33 [04]\n\n{l3A21}Hallo", nachricht);
     pd_nachricht(p, nachricht, 14);
     EXPECT_STREQ("+491721234567", nachricht);
     ASSERT_TRUE(pd_lesen(beispiel.c_str(), &p));
