@@ -6,6 +6,8 @@
 // say so. --realistic runs the start benchmark against a simulator that answers like a
 // real stick (answers in pieces, seconds for the slow commands, a busy SIM, unsolicited
 // lines): the reads' waits include the modem's latency, so the goal stays the same ratio.
+// --sms adds a keyword entry, so SMS reception is on and the store is polled every fourth
+// cycle.
 #include "core/webfetch.h"
 
 #include <dirent.h>
@@ -36,6 +38,7 @@ namespace {
 std::string bm__build, bm__src;
 bool bm__voll = false;
 bool bm__realistisch = false;
+bool bm__sms = false;
 
 long long bm__jetzt() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -136,7 +139,7 @@ std::string bm__maschine() {
 }
 
 void bm__ergebnis(const char* name, const std::string& wert, const char* ziel) {
-    printf("RESULT|%s|%s|%s\n", name, wert.c_str(), ziel);
+    printf("RESULT|%s%s|%s|%s\n", name, bm__sms ? ", SMS on" : "", wert.c_str(), ziel);
     fflush(stdout);
 }
 
@@ -187,7 +190,7 @@ struct bm_lauf {
                     kopf +
                         "\nMOD=P\nLAN=English\nCOM=/dev/ttyUSB0;NONE\nCONA=SE\n"
                         "CON=\nPIN=1234\nAPN=internet.t-mobile\n" +
-                        zeilen);
+                        (bm__sms ? "SMS1=+49170123;START\nCMD1=tandor_CONNECT\n" : "") + zeilen);
     }
     void starte() {
         start = bm__jetzt();
@@ -840,6 +843,7 @@ int main(int argc, char** argv) {
     for (int i = 3; i < argc; i++) {
         if (strcmp(argv[i], "--full") == 0) bm__voll = true;
         if (strcmp(argv[i], "--realistic") == 0) bm__realistisch = true;
+        if (strcmp(argv[i], "--sms") == 0) bm__sms = true;
     }
     signal(SIGPIPE, SIG_IGN);
     std::string was = argv[2];
