@@ -80,18 +80,30 @@ void sp__atsenden(const char* datei) {
     cm_userat(zeile);
 }
 
-// A call or SMS template as shell text: %0..%3 become "$1".."$4" (the values follow as
-// positional parameters), "%%" becomes '%', every other '%' stays. A null value keeps its
-// placeholder as written. False when the result does not fit.
+// A call or SMS template as shell text: %0..%3 become the positional parameters $1..$4
+// (the values follow as such), "%%" becomes '%', every other '%' stays. The parameter is
+// quoted for the place it stands in: "$1" outside quotes, ${1} inside double quotes, and
+// closing and reopening single quotes inside those, so a template that quotes its
+// placeholder gets the value whole too. A null value keeps its placeholder as written.
+// False when the result does not fit.
 bool sp__skript(const char* vorlage, const char* const werte[4], char* z, size_t cap) {
     size_t n = 0;
+    char quote = 0; // the quote character while inside quotes
     for (const char* p = vorlage; *p; p++) {
         char einfuegen[8] = {*p, 0};
         if (p[0] == '%' && p[1] == '%') {
             p++;
         } else if (p[0] == '%' && p[1] >= '0' && p[1] <= '3' && werte && werte[p[1] - '0']) {
-            snprintf(einfuegen, sizeof einfuegen, "\"$%c\"", p[1] + 1);
+            const char* form = quote == '"' ? "${%c}" : quote == '\'' ? "'\"$%c\"'" : "\"$%c\"";
+            snprintf(einfuegen, sizeof einfuegen, form, p[1] + 1);
             p++;
+        } else if (p[0] == '\\' && quote != '\'' && (p[1] == '"' || p[1] == '\'' || p[1] == '\\')) {
+            // An escaped quote or backslash neither opens nor closes quotes.
+            einfuegen[1] = p[1];
+            einfuegen[2] = 0;
+            p++;
+        } else if ((p[0] == '"' || p[0] == '\'') && (!quote || quote == p[0])) {
+            quote = quote ? 0 : p[0];
         }
         size_t l = strlen(einfuegen);
         if (n + l >= cap) return false;

@@ -55,10 +55,20 @@ bool lo__writeall(int fd, const char* p, size_t len) {
 
 // Writes one piece of text as a single write; oflags chooses append, replace or exclusive
 // creation. False when the file cannot be opened or written.
-bool lo__writefile(const char* path, int oflags, mode_t mode, const char* text, size_t len) {
+// With sync the text is on the disk when true comes back (the SMS log: a message is
+// deleted from the modem only after that).
+bool lo__writefile(const char* path, int oflags, mode_t mode, const char* text, size_t len,
+                   bool sync = false) {
     lo__fdguard f{open(path, O_WRONLY | O_CREAT | O_CLOEXEC | oflags, mode)};
     if (f.fd < 0) return false;
-    return lo__writeall(f.fd, text, len);
+    if (!lo__writeall(f.fd, text, len)) return false;
+    return !sync || fsync(f.fd) == 0;
+}
+
+// Makes the entries of a directory durable (a file just created in it).
+bool lo__syncdir(const char* path) {
+    lo__fdguard d{open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    return d.fd >= 0 && fsync(d.fd) == 0;
 }
 
 // A formatted line in a stack buffer, or on the heap when it does not fit.
@@ -207,7 +217,8 @@ bool lo__smsdatei(const char* dz, const char* s) {
             if (errno == EEXIST) continue;
             return false;
         }
-        return lo__writeall(f.fd, body, strlen(body));
+        return lo__writeall(f.fd, body, strlen(body)) && fsync(f.fd) == 0 &&
+               lo__syncdir("sms_in");
     }
     return false;
 }
@@ -301,16 +312,18 @@ void lo_vlog(const char* format, const char* s, long li) {
         lo__append(datei, fmt, stamp, s);
 }
 
-void lo_mlog(const char* format, const char* s, long li, bool sms1) {
-    if (lo__aus() || !format || !MODUS('M')) return;
+bool lo_mlog(const char* format, const char* s, long li, bool sms1) {
+    if (lo__aus() || !format || !MODUS('M')) return false;
     if (!s) s = "";
     // One reading of the time for the log lines and the file name.
     char dz[30];
     strMcpy(dz, datumzeit());
     lo__line l;
     bool ok = li >= 0 ? lo__format(l, format, dz, s, li) : lo__format(l, format, dz, s);
-    if (ok) lo__writefile("sms.txt", O_APPEND, 0666, l.text, l.len);
-    if (!sms1) return;
+    ok = ok && lo__writefile("sms.txt", O_APPEND, 0666, l.text, l.len, true);
+    if (!sms1) return ok;
     if (ok) lo__writefile("sms1.txt", O_TRUNC, 0666, l.text, l.len);
-    if (lo__smsdatei(dz, s)) smssignalstatus = 1;
+    bool datei = lo__smsdatei(dz, s);
+    if (datei) smssignalstatus = 1;
+    return ok && datei;
 }

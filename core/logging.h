@@ -14,4 +14,7 @@ bool lo_logafterstandby();
 void lo_dlog(const char* format, const char* s, long li);
 void lo_vlogtime();
 void lo_vlog(const char* format, const char* s, long li);
-void lo_mlog(const char* format, const char* s, long li, bool sms1);
+// The SMS log sms.txt; with sms1 (a received message) also sms1.txt and a file of its own
+// under sms_in. sms.txt and that file are synced to the disk: true means that sms.txt (and
+// with sms1 the sms_in file) holds the text durably.
+bool lo_mlog(const char* format, const char* s, long li, bool sms1);

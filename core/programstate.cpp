@@ -184,6 +184,9 @@ bool ps_pause(long ms) {
     return !th_queryterminate() && ps__geweckt.exchange(false);
 }
 
+const char ps_kommandos[4][20] = {"tandor_CONNECT", "tandor_DISCONNECT", "tandor_RECONNECT",
+                                  "tandor_END"};
+
 void ps_endeanfordern() {
     programmende_endgueltig = true;
     programmende_gewuenscht = true;

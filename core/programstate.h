@@ -222,3 +222,7 @@ void ps_endeanfordern();
 // Asks to interrupt the connection with an end mode (1..5, see unterbrechung_gewuenscht) and
 // wakes the main loop; a pending request of a stronger mode is kept.
 void ps_unterbrechen(int modus);
+
+// The built-in command words of command files, the frontend record, SMS and calls, in the
+// order connect, disconnect, reconnect, end; compared without regard to case.
+extern const char ps_kommandos[4][20];

@@ -129,7 +129,77 @@ constexpr size_t sc__bedarf(size_t n, bool bin) {
     return bin ? octets + 2 : 2 * octets + 1;
 }
 
+// Septet unpacking shared by the hex and the binary form. octet(j) gives the j-th octet;
+// each octet is fetched before the septets it carries are written, and never more than the
+// septet index characters have been written by then, which keeps in-place hex decoding safe.
+template <class Octet>
+size_t sc__septets(Octet octet, size_t anzahl, size_t bitversatz, size_t septets, char* out,
+                   size_t n) {
+    if (!out || n == 0) return 0;
+    size_t vorrat = anzahl * 8 > bitversatz ? (anzahl * 8 - bitversatz) / 7 : 0;
+    if (septets > vorrat) septets = vorrat;
+    size_t j = bitversatz / 8;
+    unsigned bits = 0, anzahlbits = 0;
+    if (septets && bitversatz % 8) {
+        bits = octet(j++) >> (bitversatz % 8);
+        anzahlbits = 8 - bitversatz % 8;
+    }
+    size_t o = 0;
+    auto schreibe = [&](unsigned char c) {
+        if (o + 1 >= n) return false;
+        out[o++] = static_cast<char>(c);
+        return true;
+    };
+    bool escape = false, voll = false;
+    for (size_t s = 0; s < septets && !voll; ++s) {
+        if (anzahlbits < 7) {
+            bits |= octet(j++) << anzahlbits;
+            anzahlbits += 8;
+        }
+        unsigned septet = bits & 0x7F;
+        bits >>= 7;
+        anzahlbits -= 7;
+        if (escape) {
+            escape = false;
+            if (unsigned char c = sc__escapetabelle[septet]) {
+                voll = !schreibe(c);
+                continue;
+            }
+            // An escape without a known follower shows as a blank; the follower as itself.
+            if (!schreibe(sc__dekodiertabelle[sc__escape])) break;
+        }
+        if (septet == sc__escape) {
+            escape = true;
+            continue;
+        }
+        voll = !schreibe(sc__dekodiertabelle[septet]);
+    }
+    if (escape) schreibe(sc__dekodiertabelle[sc__escape]);
+    out[o] = 0;
+    return o;
+}
+
 } // namespace
+
+size_t sc_septetsentpacken(const unsigned char* o, size_t anzahl, size_t bitversatz, size_t septets,
+                           char* out, size_t n) {
+    if (!o) anzahl = 0;
+    return sc__septets([o](size_t j) { return static_cast<unsigned>(o[j]); }, anzahl, bitversatz,
+                       septets, out, n);
+}
+
+size_t sc_ucs2entpacken(const unsigned char* o, size_t anzahl, char* out, size_t n) {
+    if (!out || n == 0) return 0;
+    size_t k = 0;
+    for (size_t i = 0; o && i + 1 < anzahl && k + 1 < n; i += 2) {
+        unsigned v = static_cast<unsigned>(o[i]) << 8 | o[i + 1];
+        // The euro sign looks like an 'E', as the 7-bit decoder shows it; a NUL would cut
+        // the text.
+        out[k++] = static_cast<char>(v == 0x20AC ? 'E' : v == 0 || v > 0xFF ? '_' : v);
+    }
+    out[k] = 0;
+    return k;
+}
 
 unsigned char sc_septetzeichen(unsigned septet) {
     return sc__dekodiertabelle[septet & 0x7F];
@@ -193,35 +263,7 @@ bool sevenhextostr(char* t) {
     // end in a zero septet, that septet is taken as padding of 8k-1 characters, not as '@'.
     size_t septets = octets * 8 / 7;
     if (octets % 7 == 0 && (sc__octet(t, octets - 1) >> 1) == 0) --septets;
-    // Output position o never passes the septet index, which stays below the hex position of
-    // the next unread octet, so decoding in place is safe.
-    size_t o = 0, j = 0;
-    unsigned bits = 0, anzahl = 0;
-    bool escape = false;
-    for (size_t s = 0; s < septets; ++s) {
-        if (anzahl < 7) {
-            bits |= sc__octet(t, j++) << anzahl;
-            anzahl += 8;
-        }
-        unsigned septet = bits & 0x7F;
-        bits >>= 7;
-        anzahl -= 7;
-        if (escape) {
-            escape = false;
-            if (unsigned char c = sc__escapetabelle[septet]) {
-                t[o++] = static_cast<char>(c);
-                continue;
-            }
-            t[o++] = static_cast<char>(sc__dekodiertabelle[sc__escape]);
-        }
-        if (septet == sc__escape) {
-            escape = true;
-            continue;
-        }
-        t[o++] = static_cast<char>(sc__dekodiertabelle[septet]);
-    }
-    if (escape) t[o++] = static_cast<char>(sc__dekodiertabelle[sc__escape]);
-    t[o] = 0;
+    sc__septets([t](size_t j) { return sc__octet(t, j); }, octets, 0, septets, t, laenge + 1);
     return true;
 }
 

@@ -27,6 +27,20 @@ bool sevenhextostr(char* t);
 // its first and fifth characters are '0'. Characters above U+00FF, and U+0000, become '_'.
 bool utf16hextostr(char* t);
 
+// Unpacks GSM 7-bit septets from the binary octets o (anzahl of them), starting at bit
+// bitversatz (behind a user-data header and its fill bits), into single-byte text in out of
+// size n, terminated whenever n > 0. Escapes as in sevenhextostr. At most 'septets' septets,
+// and only those the octets hold completely, are read; the text stops when out is full.
+// Returns the length of the text.
+size_t sc_septetsentpacken(const unsigned char* o, size_t anzahl, size_t bitversatz, size_t septets,
+                           char* out, size_t n);
+
+// Converts UCS-2 big-endian octets (anzahl of them; an odd last octet is ignored) into
+// single-byte text in out of size n, terminated whenever n > 0. Unlike utf16hextostr it
+// takes any first character: Latin-1 stays as it is, the euro sign becomes 'E' as in the
+// 7-bit decoder, anything else (and U+0000) becomes '_'. Returns the length of the text.
+size_t sc_ucs2entpacken(const unsigned char* o, size_t anzahl, char* out, size_t n);
+
 // Single lookups in the alphabet tables, for decoders that unpack septets themselves (the SMS
 // PDU) and for counting: a septet (0..127, higher bits ignored) to its byte, and a byte to the
 // septet it is sent as.

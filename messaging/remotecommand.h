@@ -19,6 +19,7 @@ struct rk_treffer_t {
     char befehl[800] = "";    // the expanded command, for the logs
     char werte[4][520] = {};  // %0 number without '+', %1 number, %2 text, %3 text with
                               // every character but A-Z a-z 0-9 blank _ . as '_'
+    bool wertda[4] = {};      // the value replaces its placeholder; false keeps it as written
 };
 
 // Finds the first entry of kind art (1 SMS keyword entry, 2 call entry) that matches the

@@ -30,7 +30,7 @@ void pd_nachricht(const pd_eingang_t& p, char* out, size_t n);
 // digits (1-20, type 91 international or 81 with national), GSM 7-bit text (UTF-8 or
 // single-byte, at most 160 septets); a text starting with a marker "{lRRNP}" is sent with
 // a concatenation header. Returns the number of TPDU octets (the length AT+CMGS takes), or
-// -1 when the number or the centre is malformed or out is too small.
+// -1 when the number is malformed or out is too small.
 int pd_schreiben(const char* smsc, const char* nummer, bool national, const char* text, char* out,
                  size_t n);
 

@@ -1,5 +1,6 @@
 #include "modem/atexchange.h"
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
+#include <strings.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -384,7 +386,18 @@ void cm_ini() {
     cm_postini();
 }
 
+std::atomic<unsigned> cm__sitzung{1};
+
+unsigned cm_sitzung() {
+    return cm__sitzung.load();
+}
+
+bool cm_simuliert() {
+    return cm__simuliere("");
+}
+
 void cm_postini() {
+    cm__sitzung++;
     if (cm__h > 0) close(cm__h);
     cm__po[0] = 0;
     cm__h = 0;
@@ -488,6 +501,8 @@ bool cm_puts(const char* t) {
     cm__baurahmen();
     if (cm__ruheaktiv()) return false;
     if (!t) t = "";
+    // A factory reset forgets the settings of the session (the SMS message format).
+    if (strncasecmp(t, "ATZ", 3) == 0 || strncasecmp(t, "AT&F", 4) == 0) cm__sitzung++;
     if (cm__simuliere(t)) {
         cm__log("simu s:  %s\r\n", t);
         if (strstr(t, "AT+CREG?")) {

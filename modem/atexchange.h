@@ -62,6 +62,12 @@ bool cm_antwortfertig(const char* roh, size_t n, const char* endzeile, bool secp
 int cm_unaufgefordert(char* text, const char* befehl, bool anrufe, char* weg, size_t wegcap);
 // True when the text holds nothing but blanks, line ends and the echo of befehl.
 bool cm_antwortleer(const char* text, const char* befehl);
+// The modem session: a new one begins with every reset of the port state for a new
+// initialisation and with every factory reset (ATZ, AT&F) sent. What the modem forgets
+// then (the SMS message format) is set again when the number has changed.
+unsigned cm_sitzung();
+// True while an exchange would only be simulated: no port, or the single port online.
+bool cm_simuliert();
 // Closes the port before the program end.
 void cm_preend();
 void cm_end();

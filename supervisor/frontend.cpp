@@ -26,8 +26,7 @@ bool ii__erzeuger = false;
 bool ii__gemeldet = false;
 
 // The command words in the order they are carried out.
-const char ii__kommandos[4][20] = {"tandor_CONNECT", "tandor_DISCONNECT", "tandor_RECONNECT",
-                                   "tandor_END"};
+const auto& ii__kommandos = ps_kommandos;
 // An unknown text seen in the command field by the last poll; it is cleared when the next
 // poll finds it unchanged (a text still being written gets one poll to settle).
 char ii__unbekannt[II_KOMMANDOGROESSE] = "";

@@ -6,6 +6,7 @@
 #include "connection/statistics.h"
 #include "connection/userprograms.h"
 #include "core/helpers.h"
+#include "messaging/sms.h"
 #include "modem/discovery.h"
 #include "supervisor/signalreading.h"
 #include "supervisor/warnings.h"
@@ -180,6 +181,17 @@ bool mt__modemstart() {
             if (geraet == 2 || geraet == 4)
                 mt__befehl("AT+CGATT=1\r", a, sizeof a, geraet == 4 ? 2000 : ANTWORTZEIT);
         }
+        // Modems that keep messages from before the start: read them now. A message that
+        // waits for the user's decision ends the loop; the user answers meanwhile.
+        if (!linksys && MODUS('M') && (geraet == 2 || geraet == 6)) {
+            for (int i = 0; i < 20; i++) {
+                int z = sm_msgzustand;
+                if (z != 0 && z != 2) break;
+                z = sm_msgholen();
+                if (z != 2) break;
+                th_msleepexit(2000);
+            }
+        }
         if (inidat.smsring) mt__befehl("AT+CLIP=1\r", a, sizeof a, ANTWORTZEIT);
     } else if (cn_wasactiveatstart()) {
         lo_slog(_de ? "Bereits verbunden.\n" : "Already connected.\n", "", -1);
@@ -337,6 +349,21 @@ void mt__verbindenfreigeben() {
     }
 }
 
+// Step 20, the SMS part: read every fourth cycle and while a message waits to be deleted,
+// send on the cycles between. A backlog is read a few messages a cycle.
+void mt__sms() {
+    const mt__schleife_t& s = mt__s;
+    if (geraet == 2 && !novateldll) return;
+    if (s.zaehler % 4 == 0 || sm_msgzustand == 2) {
+        for (int i = 0; i < 4; i++) {
+            if (sm_msgholen() != 2) break;
+            th_msleepexit(200);
+            if (sm_msgholen() != 0 || !sm_weitere()) break;
+        }
+    }
+    if (s.zaehler % 4 == 3) sm_msgsenden();
+}
+
 // Step 21: the operator's image compression could not be switched off.
 void mt__kdfehler() {
     if (!iz_kdfehler.exchange(false)) return;
@@ -400,6 +427,7 @@ bool mt__zyklus() {
         if (s.zaehler > 0) {
             mt__verbindenfreigeben();
             dateikommandoholen(s.zaehler % 4 == 2);
+            mt__sms();
         }
         mt__kdfehler();
         if (++s.zaehler > 21999) s.zaehler = 10000;

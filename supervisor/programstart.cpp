@@ -5,7 +5,7 @@
 #include "core/programstate.h"
 #include "core/system.h"
 #include "core/threads.h"
-#include "messaging/smsreader.h"
+#include "messaging/sms.h"
 #include "supervisor/instance.h"
 #include "supervisor/mainthread.h"
 #include "supervisor/programend.h"

@@ -338,9 +338,9 @@ bool cc__konfigprogramm(char (&pfad)[300]) {
     return file_exists(pfad);
 }
 
-// Starts the configuration program without a shell, with CONFIG and the DIR= and INSTANCE
-// arguments of this program, so that it works on the same files and flags.
-bool cc__konfigurationstarten() {
+} // namespace
+
+bool cc_konfigurationstarten(const char* funktion) {
     char pfad[300];
     if (!cc__konfigprogramm(pfad)) {
         lo_slog("Configuration program not found: %s\n", pfad, -1);
@@ -349,7 +349,7 @@ bool cc__konfigurationstarten() {
     const char* argv[40];
     int n = 0;
     argv[n++] = pfad;
-    argv[n++] = "CONFIG";
+    argv[n++] = funktion;
     for (int i = 1; i < _argc && n < 39; i++)
         if (cc__argument(_argv[i], "DIR=") || cc__argument(_argv[i], "INSTANCE"))
             argv[n++] = _argv[i];
@@ -363,6 +363,8 @@ bool cc__konfigurationstarten() {
     }
     return ok;
 }
+
+namespace {
 
 // Both CONTROL boxes inform: me_messageboxa shows its information icon for 0 (any other
 // value is a warning) and does not keep the menu handler waiting.
@@ -472,7 +474,7 @@ void cc__select(GtkMenuItem*, gpointer daten) {
         tonlos = !tonlos;
         break;
     case 'b':
-        if (!cc__konfigurationstarten()) {
+        if (!cc_konfigurationstarten("CONFIG")) {
             strMcpy(cc_mtext[1], _de ? "*Konfigurationsprogramm \"tandor\" fehlt."
                                      : "*Configuration program \"tandor\" missing.");
             strMcpy(cc_mtext[cc_mtextMINI], _de ? "*tandor_fehlt." : "*tandor_missing.");

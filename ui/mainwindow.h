@@ -35,6 +35,10 @@ void cc_show1();
 void cc_show2(const char* mtnormal, const char* mtmini);
 // At the program end: hides the tray icon of the icon form; otherwise nothing.
 void cc_quit();
+// Starts the configuration program (funktion "CONFIG", or "SMSCONFIGSUB" for the SMS
+// manager) without a shell, with the DIR= and INSTANCE arguments of this program, so that
+// it works on the same files and flags. False when it is missing or did not start.
+bool cc_konfigurationstarten(const char* funktion);
 // The window's position; leaves x and y unchanged while there is no window.
 void cc_getposition(int* x, int* y);
 // Every 2 s from the timer tick: brings back an iconified mini window.

@@ -118,6 +118,10 @@ TEST(UserPrograms, ValuesArePassedLiterallyAndPlaceholdersExpandOnce) {
         {"printf '[%%s]' %1%0 > o", {"a  *", "`id`", nullptr, nullptr}, "[`id`a  *]"},
         {"echo %%1 %1 %3 x%0 > o", {"v", nullptr, nullptr, "%0"}, "%1 %1 %0 xv\n"},
         {";,echo %0 %% $((1+2)) > o", {}, "%0 %% 3\n"},
+        // a placeholder the template quotes itself still gets the value whole
+        {"printf '%%s|' \"%0\" '%1' \"q\\\"%2\" > o",
+         {"a  *", "b 'c", "$x", nullptr},
+         "a  *|b 'c|q\"$x|"},
     };
     for (const auto& f : faelle) {
         unlink("o");

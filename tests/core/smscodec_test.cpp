@@ -292,3 +292,62 @@ TEST(SmsCodec, RandomTextsSurviveTheRoundTrip) {
         EXPECT_EQ(len < 2 ? "<refused>" : text, unpack7(hex)) << len;
     }
 }
+
+// The binary forms used by the PDU decoder: a start bit behind a user-data header, a septet
+// count the octets may not cover, and the caller's buffer size.
+TEST(SmsCodec, BinaryDecodersKeepToOffsetsAndBounds) {
+    auto octets = [](const std::string& hex) {
+        std::vector<unsigned char> o;
+        for (size_t i = 0; i + 1 < hex.size(); i += 2)
+            o.push_back(static_cast<unsigned char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+        return o;
+    };
+    struct {
+        const char* what;
+        const char* hex;
+        size_t bitversatz, septets, n;
+        std::string text;
+    } sieben[] = {
+        {"whole text", "E8329BFD4697D9EC37", 0, 10, 100, "hellohello"},
+        {"one septet skipped", "E8329BFD4697D9EC37", 7, 9, 100, "ellohello"},
+        {"behind a 6-octet header and its fill bit", "0500033A0201D069", 49, 2, 100, "hi"},
+        {"more septets asked than the octets hold", "E8329B", 0, 10, 100, "hel"},
+        {"start behind the octets", "E8329B", 30, 5, 100, ""},
+        {"cut at the buffer", "E8329BFD4697D9EC37", 0, 10, 5, "hell"},
+        {"escape pair not split by the buffer", "E10D4ABC49D53665", 0, 9, 2, "a"},
+        {"escape as the last septet", "E10D", 0, 2, 100, "a "},
+        {"septet 0 is a real '@' when counted", "00", 0, 1, 100, "@"},
+    };
+    for (const auto& c : sieben) {
+        auto o = octets(c.hex);
+        std::unique_ptr<char[]> out(new char[c.n]);
+        EXPECT_EQ(c.text.size(),
+                  sc_septetsentpacken(o.data(), o.size(), c.bitversatz, c.septets, out.get(), c.n))
+            << c.what;
+        EXPECT_EQ(c.text, out.get()) << c.what;
+    }
+    struct {
+        const char* what;
+        const char* hex;
+        size_t n;
+        std::string text;
+    } ucs2[] = {
+        {"euro first, refused by the hex form", "20AC00E400F600FC", 100, "E\xE4\xF6\xFC"},
+        {"first character above U+0FFF", "4E2D0041", 100, "_A"},
+        {"U+0000 and a surrogate pair", "0000D83DDE00", 100, "___"},
+        {"odd last octet ignored", "004100", 100, "A"},
+        {"cut at the buffer", "0041004200430044", 3, "AB"},
+    };
+    for (const auto& c : ucs2) {
+        auto o = octets(c.hex);
+        std::unique_ptr<char[]> out(new char[c.n]);
+        EXPECT_EQ(c.text.size(), sc_ucs2entpacken(o.data(), o.size(), out.get(), c.n)) << c.what;
+        EXPECT_EQ(c.text, out.get()) << c.what;
+    }
+    char nichts = 'x';
+    EXPECT_EQ(0u, sc_septetsentpacken(nullptr, 0, 0, 5, &nichts, 1));
+    EXPECT_EQ(0, nichts);
+    nichts = 'x';
+    EXPECT_EQ(0u, sc_ucs2entpacken(nullptr, 4, &nichts, 0));
+    EXPECT_EQ('x', nichts);
+}
