@@ -150,7 +150,7 @@ void sm__loeschen() {
     snprintf(cmd, sizeof cmd, "AT+CMGD=%i\r", msgindex);
     sm__befehl(cmd, a, sizeof a, 5);
     if (strstr(a, "ERROR") || !strstr(a, "OK")) {
-        lo_slog("SMS %li could not be deleted; SMS reception stopped.\n", "", msgindex);
+        lo_slog("SMS %s%li could not be deleted; SMS reception stopped.\n", "", msgindex);
         sm_msgzustand = 9;
     } else {
         sm_msgzustand = 0;
@@ -236,11 +236,11 @@ void sm__lesen() {
     }
     pd_nachricht(p, sm__msgnachricht, sizeof sm__msgnachricht);
     if (!lo_mlog("%s SMS: %s\n\n", sm__msgnachricht, -1, true)) {
-        lo_slog("SMS %li not stored; it stays on the modem.\n", "", index);
+        lo_slog("SMS %s%li not stored; it stays on the modem.\n", "", index);
         return;
     }
     if (!sm_erledigen(p.absender, p.zeit, p.text)) {
-        lo_slog("SMS %li not recorded as handled; it stays on the modem.\n", "", index);
+        lo_slog("SMS %s%li not recorded as handled; it stays on the modem.\n", "", index);
         return;
     }
     sm__befehle(p);

@@ -421,7 +421,7 @@ TEST_F(SmsRun, StoredSmsAreDeletedOnlyOnceStoredAndDecodedInEveryCoding) {
             snprintf(t, sizeof t, "%02d", f.pdu.sek);
             std::regex satz(
                 "\\d SMS: " + std::regex_replace(f.kopf, std::regex("\\+"), "\\+") +
-                (f.kopf.empty() ? "0+" : "") + " 2026-12-08 13:45:" + t + " \\(44\\)\n\n" +
+                (f.kopf.empty() ? "0+" : "") + " 2026-12-08 13:45:" + t + " \\[44\\]\n\n" +
                 std::regex_replace(f.text, std::regex("[\\\\^$.|?*+()\\[\\]{}]"), "\\$&") + "\n\n");
             EXPECT_TRUE(std::regex_search(log, satz)) << log;
             for (const std::string& n : imordner) {
