@@ -217,8 +217,7 @@ bool lo__smsdatei(const char* dz, const char* s) {
             if (errno == EEXIST) continue;
             return false;
         }
-        return lo__writeall(f.fd, body, strlen(body)) && fsync(f.fd) == 0 &&
-               lo__syncdir("sms_in");
+        return lo__writeall(f.fd, body, strlen(body)) && fsync(f.fd) == 0 && lo__syncdir("sms_in");
     }
     return false;
 }
