@@ -34,19 +34,9 @@ long long jetztms() {
 // 123 kB and 43 minutes from earlier runs, no date yet.
 const std::string KOPF = "01 0AA000000123-0000000000001-0000043" + std::string(16, '0');
 
-struct FaultRun : TandorRun {
-    std::string ctl = dir + "/pppd";
-    ts_modemsim modem;
-
-    void SetUp() override {
-        TandorRun::SetUp();
-        if (HasFatalFailure()) return;
-        ASSERT_TRUE(modem.start({"--type", "3", "--nopin", "--signal", "15"}));
-        mkdir(ctl.c_str(), 0755);
-    }
+struct FaultRun : ModemRun {
     void TearDown() override {
-        TandorRun::TearDown();
-        ts_pppdweg(ctl);
+        ModemRun::TearDown();
         usleep(300000);
     }
     void ini(const std::string& zeilen) {

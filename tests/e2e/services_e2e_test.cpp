@@ -20,15 +20,12 @@ namespace {
 
 const std::string KOPF = "01 0AA000000000-0000000000001-0000000" + std::string(16, '0');
 
-struct ServicesRun : TandorRun {
-    std::string ctl = dir + "/pppd", seiten = dir + "/seiten";
-    ts_modemsim modem;
+struct ServicesRun : ModemRun {
+    std::string seiten = dir + "/seiten";
 
     void SetUp() override {
-        TandorRun::SetUp();
+        ModemRun::SetUp();
         if (HasFatalFailure()) return;
-        ASSERT_TRUE(modem.start({"--type", "3", "--nopin", "--signal", "15"}));
-        mkdir(ctl.c_str(), 0755);
         mkdir(seiten.c_str(), 0755);
         // privatenet.sh starts the web stand-in for these pages.
         setenv("HTTPSIM_PAGES", seiten.c_str(), 1);

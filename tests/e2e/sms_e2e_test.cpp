@@ -290,22 +290,14 @@ std::vector<std::vector<std::string>> aufrufe(const std::string& pfad) {
     return r;
 }
 
-struct SmsRun : TandorRun {
-    std::string ctl = dir + "/pppd";
+struct SmsRun : ModemRun {
     std::string argvdatei = dir + "/argv.out";
-    ts_modemsim modem;
 
     void SetUp() override {
-        TandorRun::SetUp();
+        ModemRun::SetUp();
         if (HasFatalFailure()) return;
-        ASSERT_TRUE(modem.start({"--type", "3", "--nopin", "--signal", "15"}));
-        mkdir(ctl.c_str(), 0755);
         mkdir((dir + "/sms_in").c_str(), 0700);
         mkdir((dir + "/sms_send").c_str(), 0700);
-    }
-    void TearDown() override {
-        TandorRun::TearDown();
-        ts_pppdweg(ctl);
     }
     void ini(const std::string& zeilen) {
         ts_writefile(dir + "/tandor.ini", KOPF +

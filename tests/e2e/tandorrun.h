@@ -2,11 +2,13 @@
 // its logs, waiting for a log line, and judging its end.
 #pragma once
 
+#include "modem/modemsimulator.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -95,5 +97,23 @@ struct TandorRun : ::testing::Test {
         ASSERT_NE(status, -1) << "the program hangs\n" << protokolle();
         pid = -1;
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << protokolle();
+    }
+};
+
+// A run against one Huawei-type simulator without PIN (later ttyUSB0) and the stand-in pppd
+// controlled through ctl, whose leftovers go with the test.
+struct ModemRun : TandorRun {
+    std::string ctl = dir + "/pppd";
+    ts_modemsim modem;
+
+    void SetUp() override {
+        TandorRun::SetUp();
+        if (HasFatalFailure()) return;
+        ASSERT_TRUE(modem.start({"--type", "3", "--nopin", "--signal", "15"}));
+        mkdir(ctl.c_str(), 0755);
+    }
+    void TearDown() override {
+        TandorRun::TearDown();
+        ts_pppdweg(ctl);
     }
 };
