@@ -53,6 +53,8 @@ char sm__letztenummer[24];
 std::map<std::string, int> sm__versuche;
 std::mutex sm__eigenemutex;
 std::set<std::string> sm__eigene;
+// Files that could not be renamed out of the pattern: skipped until the program ends.
+std::set<std::string> sm__geparkt;
 
 const char* sm__t(const char* en, const char* de) {
     return _de ? de : en;
@@ -259,16 +261,27 @@ void sm__fehler(int art, const char* text) {
     sm__letztertext[0] = sm__letztenummer[0] = 0;
 }
 
+// A file of our own that has left sms_send needs no exemption any more.
+void sm__vergessen(const char* name) {
+    std::lock_guard<std::mutex> g(sm__eigenemutex);
+    sm__eigene.erase(name);
+}
+
 // Moves a send file out of the "sms_" pattern, so that it is never tried again and the
 // files behind it go out.
 void sm__parken(const char* name, const char* grund) {
     char alt[300], neu[320];
     snprintf(alt, sizeof alt, "sms_send/%s", name);
     snprintf(neu, sizeof neu, "sms_send/failed_%s", name);
-    if (rename(alt, neu) != 0) unlink(alt);
     sm__versuche.erase(name);
     lo_slog("SMS file %s parked as failed_: ", name, -1);
     lo_slog("%s\n", grund, -1);
+    // The text is the user's: a file that cannot be renamed stays, skipped for this run.
+    if (rename(alt, neu) != 0) {
+        sm__geparkt.insert(name);
+        lo_slog("SMS file %s cannot be renamed; it is skipped in this run.\n", name, -1);
+    }
+    sm__vergessen(name);
 }
 
 bool sm__eigene_datei(const char* name) {
@@ -441,6 +454,7 @@ void sm_msgsenden() {
     std::sort(namen.begin(), namen.end());
     time_t jetzt = time(nullptr);
     for (const std::string& n : namen) {
+        if (sm__geparkt.count(n)) continue;
         const char* name = n.c_str();
         char pfad[300], nummer[24];
         snprintf(pfad, sizeof pfad, "sms_send/%s", name);
@@ -488,6 +502,7 @@ void sm_msgsenden() {
             strMcpy(sm__letztertext, text);
             strMcpy(sm__letztenummer, nummer);
             sm__versuche.erase(name);
+            sm__vergessen(name);
             smssignalstatus = 1;
             return;
         }
