@@ -94,6 +94,13 @@ void ii_textsetzen(char* feld, size_t groesse, const char* text);
 // new count finds the new texts.
 void ii_zaehlersetzen(tdrio_t* r, unsigned long wert);
 
+// Size of a copy of the command field: its 100 bytes and a NUL that is always there.
+#define II_KOMMANDOGROESSE 101
+// The command field copied out bounded; empty without a record.
+void ii_kommando(char (&kommando)[II_KOMMANDOGROESSE]);
+// Clears the command field if it still holds kommando (a frontend may have written anew).
+void ii_kommandoloeschen(const char* kommando);
+
 // Writes of the publishing code; they do nothing while this process has no record.
 #define TDRIOw(feld, wert)                                                                         \
     do {                                                                                           \

@@ -118,7 +118,7 @@ void rk__befehl(rk_treffer_t* t, int i) {
 } // namespace
 
 void rk_finden(int art, const char* nummer, bool alphanumerisch, const char* text,
-               rk_treffer_t* t) {
+               rk_treffer_t* t, int ab) {
     if (!t) return;
     *t = rk_treffer_t();
     bool hatnummer = rk__nummer(nummer);
@@ -130,7 +130,7 @@ void rk_finden(int art, const char* nummer, bool alphanumerisch, const char* tex
     if (textpasst)
         for (size_t k = 0; k <= textlen; k++)
             gross[k] = rk__gross(text[k]);
-    for (int i = 0; i < 3; i++) {
+    for (int i = ab < 0 ? 0 : ab; i < 3; i++) {
         if (!inidat.cmd[i][0] || inidat.sms[i] != art) continue;
         t->geprueft = true;
         // The digits an alphanumeric sender shows are made of its name: they match nothing.

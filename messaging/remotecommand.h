@@ -25,8 +25,10 @@ struct rk_treffer_t {
 // Finds the first entry of kind art (1 SMS keyword entry, 2 call entry) that matches the
 // sender number (only '+' and digits count; alphanumerisch true never matches an entry
 // with a number) and, for SMS, the keyword in the upper-cased body; the argument text is
-// the body behind the keyword, or the whole body. Fills t. Pure: reads inidat only.
-void rk_finden(int art, const char* nummer, bool alphanumerisch, const char* text, rk_treffer_t* t);
+// the body behind the keyword, or the whole body. Entries before ab are passed over (a call
+// acts on every matching entry). Fills t. Pure: reads inidat only.
+void rk_finden(int art, const char* nummer, bool alphanumerisch, const char* text, rk_treffer_t* t,
+               int ab = 0);
 
 // Carries out a match: the logs ("Command: ..." in the SMS log for SMS), the built-in
 // word's effect (constart, cn_stop(1), unterbrechung_gewuenscht = 2, end request through

@@ -223,23 +223,6 @@ bool ii_aktiv() {
     return ii__lebt(ds.shm_cpid);
 }
 
-void ii_kommando(char (&kommando)[II_KOMMANDOGROESSE]) {
-    tdrio_t* r = __atomic_load_n(&tdrior, __ATOMIC_ACQUIRE);
-    if (r)
-        memcpy(kommando, r->command, sizeof r->command);
-    else
-        memset(kommando, 0, sizeof r->command);
-    kommando[II_KOMMANDOGROESSE - 1] = 0;
-}
-
-void ii_kommandoloeschen(const char* kommando) {
-    tdrio_t* r = __atomic_load_n(&tdriow, __ATOMIC_ACQUIRE);
-    if (!r || !kommando) return;
-    // Only the first byte: a frontend that already wrote its next command after seeing an
-    // empty field keeps it whole.
-    if (strncmp(r->command, kommando, sizeof r->command) == 0) r->command[0] = 0;
-}
-
 bool ii_kommandoda() {
     tdrio_t* r = __atomic_load_n(&tdriow, __ATOMIC_ACQUIRE);
     // Device commands wait in the field for the prepaid task; they do not shorten the pause.

@@ -22,12 +22,6 @@ void ii_end();
 // creator lives. A control program shows "not active" otherwise.
 bool ii_aktiv();
 
-// Size of a copy of the command field: its 100 bytes and a NUL that is always there.
-#define II_KOMMANDOGROESSE 101
-// The command field copied out bounded; empty without a record.
-void ii_kommando(char (&kommando)[II_KOMMANDOGROESSE]);
-// Clears the command field if it still holds kommando (a frontend may have written anew).
-void ii_kommandoloeschen(const char* kommando);
 // A command waits in the record (the main loop's pause ends for it).
 bool ii_kommandoda();
 // The main loop's pause between two cycles: ps_pause in slices of 250 ms, so that a
