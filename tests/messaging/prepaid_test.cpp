@@ -146,7 +146,7 @@ TEST(PrepaidCodes, AnswerCleanedAndCommandsMasked) {
 
 // A frontend's device command is sent to the modem, its answer lands in the record and the
 // field is cleared; a command word stays for the frontend step; a Novatel without its
-// library sends nothing.
+// library sends nothing; an inadmissible USSD code sends nothing and tells the user.
 TEST(PrepaidTask, DeviceCommandFromTheRecord) {
     ASSERT_FALSE(ts_workdir().empty());
     ps_resetinidat();
@@ -186,6 +186,18 @@ TEST(PrepaidTask, DeviceCommandFromTheRecord) {
     std::string log = ts_readfile("servilog.txt");
     EXPECT_TRUE(has(log, "External device command: :::AT+CPIN=xxxx")) << log;
     EXPECT_FALSE(has(log, "1234")) << log;
+
+    // A code that would end the AT command and start another one is not sent at all.
+    geraet = 3;
+    prepaid_gewuenscht = true;
+    strcpy(prepaids, "*100\"#\r\nAT+CFUN=0");
+    EXPECT_EQ(prepaid_aufgaben("*100#", "*104*<INPUT>#", nullptr, t), 1);
+    EXPECT_EQ(sm_msgprepaidzustand.load(), 1);
+    EXPECT_TRUE(has(sm_msgprepaidnachricht, "cannot be sent")) << sm_msgprepaidnachricht;
+    EXPECT_FALSE(prepaid_gewuenscht);
+    EXPECT_STREQ(prepaids, "");
+    EXPECT_FALSE(has(sim.transcript(), "CUSD"));
+    EXPECT_FALSE(has(sim.transcript(), "CFUN=0"));
     tdriow = tdrior = nullptr;
     cm_end();
 }
