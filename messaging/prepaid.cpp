@@ -327,7 +327,8 @@ int prepaid_aufgaben(const char* ppq, const char* ppc, char* port, char* t) {
         }
         if (faellig) {
             pp__smssenden = false;
-            sm_msgsenden();
+            // As in the loop's own send turn: not on a Novatel without its library.
+            if (geraet != 2 || novateldll) sm_msgsenden();
             getan = 1;
         }
     }
