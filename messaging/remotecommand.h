@@ -34,3 +34,7 @@ void rk_finden(int art, const char* nummer, bool alphanumerisch, const char* tex
 // word's effect (constart, cn_stop(1), unterbrechung_gewuenscht = 2, end request through
 // *ende), and sp_stop/sp_startmit for the template. quelle 1 SMS, 2 call.
 void rk_ausfuehren(const rk_treffer_t& t, int quelle, bool* ende);
+
+// Acts on a call the main thread took: the logs and the status text, then every matching
+// call entry through rk_finden and rk_ausfuehren. nummer: "" for a call without number.
+void rk_anruf(const char* nummer, bool* ende);

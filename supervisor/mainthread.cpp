@@ -6,6 +6,8 @@
 #include "connection/statistics.h"
 #include "connection/userprograms.h"
 #include "core/helpers.h"
+#include "messaging/prepaid.h"
+#include "messaging/remotecommand.h"
 #include "messaging/sms.h"
 #include "modem/discovery.h"
 #include "supervisor/signalreading.h"
@@ -17,6 +19,7 @@
 #include "core/programstate.h"
 #include "core/threads.h"
 #include "modem/atexchange.h"
+#include "modem/calls.h"
 #include "supervisor/frontend.h"
 #include "supervisor/programend.h"
 #include "ui/gtkmain.h"
@@ -220,8 +223,10 @@ bool mt__modemstart() {
             }
         }
     }
-    // The command port; a modem with one port shares it with the connection.
+    // The command port; a modem with one port shares it with the connection. The user's
+    // initialisation commands follow at once.
     if (!linksys && !inidat.com1none) cm_open(inidat.com1, false);
+    cm_userat(nullptr);
     if (geraet == 6 || strcmp(inidat.com2, "NONE") == 0) {
         lo_slog("Single port used for commands and connection.\n", "", -1);
         cm__singleport = true;
@@ -364,6 +369,60 @@ void mt__sms() {
     if (s.zaehler % 4 == 3) sm_msgsenden();
 }
 
+// Step 15: the prepaid requests of the menu, the code dialog and the frontend record.
+void mt__prepaid() {
+    char t[1000];
+    prepaid_aufgaben(inidat.ppq, inidat.ppc, nullptr, t);
+}
+
+// Step 18: the homezone is asked about every 100 cycles, within 2 cycles of a new
+// connection, sooner after a cell change; a change of state is logged.
+void mt__homezone() {
+    if (!inidat.homu[0]) return;
+    int z = homezonezaehler.load();
+    if (z > 100) z = 0;
+    if (z != 0) {
+        homezonezaehler = z + 1;
+        return;
+    }
+    int vorher = homezonestatus.load();
+    cm_homezonequery();
+    homezonezaehler = 1;
+    int jetzt = homezonestatus.load();
+    if (jetzt == vorher) return;
+    static const char* const texte[3][2] = {
+        {"Homezonestatus unbekannt.\n", "Homezone status unknown.\n"},
+        {"In der Homezone.\n", "Inside Homezone.\n"},
+        {"Nicht in der Homezone.\n", "Not inside Homezone.\n"}};
+    const char* text = texte[jetzt >= 0 && jetzt <= 2 ? jetzt : 0][_de ? 0 : 1];
+    lo_slog(text, "", -1);
+    char zeile[100];
+    snprintf(zeile, sizeof zeile, "%%s %s", text);
+    lo_vlog(zeile, "", -1);
+    if (vorher == 1 && jetzt == 2)
+        for (int i = 0; i < 4; i++) {
+            beep(600, 100);
+            th_msleepexit(100);
+        }
+    if (jetzt == 0 && onlinezeit != 0) homezonezaehler = -10;
+}
+
+// A call the call detection noted: acted on here, at a check point of the main thread,
+// never inside the read of another command's answer.
+void mt__anruf() {
+    char nummer[CM_NUMMERGROESSE];
+    if (!cm_anrufholen(nummer, sizeof nummer)) return;
+    bool ende = false;
+    rk_anruf(nummer, &ende);
+    if (ende) ps_endeanfordern();
+}
+
+// A check point of the cycle: the commands of the record (and files) and a noted call.
+void mt__kommandos(bool auch_datei) {
+    dateikommandoholen(auch_datei);
+    mt__anruf();
+}
+
 // Step 21: the operator's image compression could not be switched off.
 void mt__kdfehler() {
     if (!iz_kdfehler.exchange(false)) return;
@@ -390,13 +449,13 @@ bool mt__zyklus() {
         }
     }
     mt__endp("ENDPmain10.");
-    dateikommandoholen(false);
+    mt__kommandos(false);
     int r = sr_netz(s.lesen);
     if (r == SR_NEUSTART) return false;
     if (r == SR_ENDE) programmende(true);
     if (!s.lesen.netsearching && onlinezeit == 0)
         ic_mshow(2, 0, -1, -1, -1, _de ? "Nicht verbunden." : "Not connected.");
-    dateikommandoholen(false);
+    mt__kommandos(false);
     if (MODUS('F') && s.zaehler > 1) {
         sr_signal(s.lesen, true);
         cc_show();
@@ -406,7 +465,7 @@ bool mt__zyklus() {
     if (programmende(false)) return false;
     sr_ort(s.lesen);
     sr_signal(s.lesen, !MODUS('F'));
-    dateikommandoholen(false);
+    mt__kommandos(false);
     mt__endp("ENDPmain30.");
     mt__statistik();
     if (ss_netzunbekannt(s.lesen.netz.name) &&
@@ -422,11 +481,13 @@ bool mt__zyklus() {
         sr_recordnetz(nullptr);
     } else {
         sr_publizieren(s.lesen, s.zaehler, s.statistik);
-        // Step 16: the menu's update query, taken once per pick.
+        // Step 15: prepaid; step 16: the menu's update query, taken once per pick.
+        if (s.zaehler > 0) mt__prepaid();
         if (s.zaehler > 0 && update_gewuenscht) se_updatequery();
         if (s.zaehler > 0) {
+            mt__homezone();
             mt__verbindenfreigeben();
-            dateikommandoholen(s.zaehler % 4 == 2);
+            mt__kommandos(s.zaehler % 4 == 2);
             mt__sms();
         }
         mt__kdfehler();
@@ -441,6 +502,7 @@ bool mt__zyklus() {
     th_msleepexit(0); // parks here when the program terminates
     // A frontend's command is taken at once, not after the next cycle's first readings.
     if (ii_kommandoda()) dateikommandoholen(false);
+    mt__anruf();
     if (geweckt && programmende(false)) return false;
     return true;
 }
