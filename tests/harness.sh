@@ -58,7 +58,7 @@ wait_for "$W/runtime/native" 100 || { echo "harness: PulseAudio did not start"; 
 export PULSE_SERVER="unix:$W/runtime/native"
 export TANDOR_SINK_FIFO="$W/sink.fifo"
 
-ctest --test-dir "$build" --output-on-failure -j2 "$@" 2>&1 | tee "$W/ctest.log"
+ctest --test-dir "$build" --output-on-failure -j"${TANDOR_TEST_JOBS:-3}" "$@" 2>&1 | tee "$W/ctest.log"
 rc=${PIPESTATUS[0]}
 total=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2/p' "$W/ctest.log" | tail -1)
 failed=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\1/p' "$W/ctest.log" | tail -1)
