@@ -198,6 +198,24 @@ TEST(PrepaidTask, DeviceCommandFromTheRecord) {
     EXPECT_STREQ(prepaids, "");
     EXPECT_FALSE(has(sim.transcript(), "CUSD"));
     EXPECT_FALSE(has(sim.transcript(), "CFUN=0"));
+
+    // A balance query: the answer, decoded by the calls layer, cleaned for the box; the
+    // connection log gets it on one line.
+    inidat.round = 1;
+    sm_msgprepaidzustand = 0;
+    sim.control("ussdcoding ucs2");
+    sim.control("ussddelay 200");
+    sim.control("ussd Guthaben: 5,00 EUR\x01G\xC3\xBCltig");
+    prepaid_gewuenscht = true;
+    EXPECT_EQ(prepaid_aufgaben("*100#", "*104*<INPUT>#", nullptr, t), 1);
+    EXPECT_TRUE(has(sim.transcript(), "USSD code: *100#"));
+    EXPECT_EQ(sm_msgprepaidzustand.load(), 1);
+    EXPECT_TRUE(
+        has(sm_msgprepaidnachricht, "Answer from your mobile network:  \n\nGuthaben: 5,00 EUR"))
+        << sm_msgprepaidnachricht;
+    EXPECT_TRUE(has(ts_readfile("servilog.txt"), "Answer from network: Answer from your mobile"));
+    EXPECT_TRUE(has(ts_readfile("connlog.txt"), "Account answer: Guthaben: 5,00 EUR"));
+    EXPECT_TRUE(has(t, "EUR_G\xfcltig")) << t; // umlaut kept, control byte replaced
     tdriow = tdrior = nullptr;
     cm_end();
 }
