@@ -151,7 +151,7 @@ TEST_F(CallsRun, AnotherCallerOrACallWithoutNumberStartsNothing) {
     ASSERT_TRUE(warte(
         [&] { return connlog().find("Call recieved: +4999999") != std::string::npos; }, 10000))
         << protokolle();
-    sleep(16); // a new call, not another ring of the first
+    sleep(18); // a new call, not another ring of the first
     modem.control("ring noclip");
     sleep(8);
     EXPECT_EQ(ts_count(connlog(), "Call recieved"), 1) << connlog();
