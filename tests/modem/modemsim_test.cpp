@@ -248,7 +248,7 @@ TEST(ModemSim, CallsAndUssdAnswers) {
     EXPECT_EQ(s.cmd("AT+CUSD=1,\"*100#\",15"), "\r\nERROR\r\n");
     s.cmd("AT+CUSD=1,\"AA182CA68A8D1A\",15"); // *101*1# with CR as the fill septet
     s.cmd("AT+CUSD=1,\"AA182CA68A8D00\",15"); // zero padding
-    s.read(1000, "never"); // their answers
+    s.read(1000, "never");                    // their answers
     s.control("ussdmode menu");
     s.control("ussdcoding plain");
     s.control("ussd 1 Saldo");
