@@ -341,9 +341,12 @@ void sr_publizieren(sr_zustand_t& z, int zaehler, const sr_statistik_t& st) {
 
     ss_mtext(e);
     if (e.zellwechsel) {
-        // A new cell may mean a new homezone state: ask sooner.
+        // A new cell may mean a new homezone state: ask sooner. A query already due (0) or
+        // coming right after a new connection (below 0) is not put off; the first cell
+        // reading of a start counts as a change too.
         int ziel = homezonestatus == 1 ? 90 : 50;
-        if (homezonezaehler < ziel) homezonezaehler = ziel;
+        int jetzt = homezonezaehler.load();
+        if (jetzt > 0 && jetzt < ziel) homezonezaehler = ziel;
         if (MODUS('S')) {
             sr__ton(sr__familienton(familievorher), 50, 50);
             sr__ton(sr__familienton(z.netz.ba), 50, 0);
