@@ -109,17 +109,18 @@ struct PrepaidRun : ModemRun {
         if (a == std::string::npos) return "";
         return z[n].substr(a + 1, z[n].find('"', a + 1) - a - 1);
     }
-    // The main window (not the tray icons).
+    // The main window (its title carries the icon codes before the name and version).
     std::string fenster() {
-        std::string id = ts_output("xdotool search --onlyvisible --pid " + std::to_string(pid) +
-                                   " --name '^tandor' 2>/dev/null | head -1");
+        std::string id =
+            ts_output("xdotool search --all --onlyvisible --pid " + std::to_string(pid) +
+                      " --name 'tandor [0-9]' 2>/dev/null | head -1");
         while (!id.empty() && id.back() == '\n')
             id.pop_back();
         return id;
     }
     std::set<std::string> fenstermit(const std::string& name) {
         std::set<std::string> s;
-        std::istringstream aus(ts_output("xdotool search --onlyvisible --pid " +
+        std::istringstream aus(ts_output("xdotool search --all --onlyvisible --pid " +
                                          std::to_string(pid) + " --name '" + name +
                                          "' 2>/dev/null"));
         for (std::string w; aus >> w;)
@@ -132,7 +133,7 @@ struct PrepaidRun : ModemRun {
         for (int t = 0; t < 50 && (w = fenster()).empty(); t++)
             usleep(100000);
         ASSERT_FALSE(w.empty()) << "no main window";
-        ASSERT_EQ(system(("xdotool mousemove --window " + w + " 80 20 click 3").c_str()), 0);
+        ASSERT_TRUE(klick(w, 80, 20, 3));
         usleep(700000);
         std::string k = "xdotool key";
         for (int i = 0; i < n; i++)
@@ -147,17 +148,17 @@ struct PrepaidRun : ModemRun {
         }
         return "";
     }
-    // Closes a box with Return, as a user would, and waits until it is gone.
+    // Closes a box with Return, as a user would, and waits until it is gone; Escape when
+    // the key does not reach it.
     bool schliesse(const std::string& w) {
-        for (int versuch = 0; versuch < 3; versuch++) {
-            system(("xdotool windowactivate --sync " + w + " >/dev/null 2>&1; xdotool key " +
-                    "--window " + w + " Return >/dev/null 2>&1")
-                       .c_str());
+        const std::vector<std::string> wege = {
+            "xdotool windowactivate --sync " + w + " key --clearmodifiers Return",
+            "xdotool windowfocus --sync " + w + " key --clearmodifiers Return",
+            "xdotool key --window " + w + " Escape"};
+        for (const std::string& weg : wege) {
+            system((weg + " >/dev/null 2>&1").c_str());
             for (int t = 0; t < 20; t++, usleep(100000))
-                if (ts_output("xdotool search --onlyvisible --pid " + std::to_string(pid) +
-                              " 2>/dev/null")
-                        .find(std::to_string(std::stol(w))) == std::string::npos)
-                    return true;
+                if (!fenstermit(".*").count(w)) return true;
         }
         return false;
     }
@@ -167,16 +168,27 @@ struct PrepaidRun : ModemRun {
         ASSERT_FALSE(w.empty()) << "no answer box\n" << protokolle() << transcript();
         ASSERT_TRUE(schliesse(w)) << "the answer box does not close";
     }
-    // Types a code into the code dialog and confirms it.
+    // Clicks at x, y of window w, placed by its absolute position on the screen (mousemove
+    // --window takes the position inside the window manager's frame).
+    bool klick(const std::string& w, int x, int y, int knopf) {
+        std::string info = ts_output("xwininfo -id " + w);
+        size_t px = info.find("Absolute upper-left X:"), py = info.find("Absolute upper-left Y:");
+        if (px == std::string::npos || py == std::string::npos) return false;
+        x += atoi(info.c_str() + px + 22);
+        y += atoi(info.c_str() + py + 22);
+        return system(("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) +
+                       " click " + std::to_string(knopf))
+                          .c_str()) == 0;
+    }
+    // Types a code into the code dialog and confirms it: a click into its line gives it
+    // the focus, as a user's would.
     void tippe(const std::string& code) {
         std::string w = wartefenster("^tandor .*[Cc]ode$", 15000);
         ASSERT_FALSE(w.empty()) << "no code dialog\n" << protokolle();
-        ASSERT_EQ(system(("xdotool windowactivate --sync " + w +
-                          " >/dev/null 2>&1; "
-                          "xdotool windowfocus --sync " +
-                          w + " type --delay 30 '" + code + "'")
-                             .c_str()),
-                  0);
+        usleep(300000);
+        ASSERT_TRUE(klick(w, 180, 16, 1));
+        usleep(300000);
+        ASSERT_EQ(system(("xdotool type --delay 30 '" + code + "'").c_str()), 0);
         usleep(300000);
         ASSERT_EQ(system("xdotool key Return"), 0);
     }
