@@ -5,7 +5,8 @@
 //           [--bind ADDR] [--port N] [--dnsport N] [--proxyport N] [--auth USER:PASS]
 //           [--parent PID]
 //
-// HTTP on --port (default 80): files of DIR, and these paths of its own:
+// HTTP on --port (default 80): files of DIR (a file NAME.headers beside page NAME adds its
+// lines to that page's response header), and these paths of its own:
 //   /drip        headers, then one body byte per second (up to an hour)
 //   /bigNm       N megabytes of body (N 1..100), as fast as the client reads
 //   /reset       reads the request and answers with a TCP reset
@@ -266,9 +267,21 @@ void hs__http(int fd, std::string peer) {
         body = "<html>framed page</html>";
         found = true;
     }
-    if (found)
-        hs__sendall(fd, hs__response(200, "OK", body));
-    else
+    if (found) {
+        // NAME.headers beside a page: its lines join the response header.
+        std::string extra, zeilen;
+        if (hs__readfile(hs__pages + path + ".headers", &zeilen)) {
+            for (size_t a = 0; a < zeilen.size();) {
+                size_t e = zeilen.find('\n', a);
+                std::string z = zeilen.substr(a, e == std::string::npos ? e : e - a);
+                if (!z.empty() && z.back() == '\r') z.pop_back();
+                if (!z.empty()) extra += z + "\r\n";
+                if (e == std::string::npos) break;
+                a = e + 1;
+            }
+        }
+        hs__sendall(fd, hs__response(200, "OK", body, extra.c_str()));
+    } else
         hs__sendall(fd, hs__response(404, "Not Found", "<html>not found</html>"));
     close(fd);
 }

@@ -135,6 +135,16 @@ struct ms__zustand {
     // faults on demand: +CMGS without prompt, +CMGD refused (answers still to take)
     int ohneprompt = 0, cmgdfehler = 0;
     std::string ausgang; // outbox: one line per sent message
+    // USSD: the network's answer (UTF-8 as written in the control file) and how it is
+    // coded; how long after the OK the +CUSD line comes; the mode (0 normal, 1 hex codes
+    // only, 2 silent, 3 menu); an open menu session; the +CUSD lines still due.
+    std::string ussdtext = "Guthaben: 5,00 EUR";
+    int ussdkodierung = 0; // 0 plain (Latin-1, DCS 15), 1 GSM 7-bit hex (15), 2 UCS-2 (72)
+    long ussdverzoegerung = 1500;
+    int ussdmodus = 0;
+    bool ussdsitzung = false;
+    std::vector<std::pair<long, std::string>> ussdfaellig;
+    std::string notiz; // a transcript note written after the answer being sent
 };
 
 ms__zustand ms__z;
@@ -606,6 +616,187 @@ std::string ms__smsbefehl(const std::string& c, const std::string& roh) {
     return "";
 }
 
+// The GSM default alphabet by septet, as Unicode code points (0x1B, the escape to the
+// extension table, has none), and the extension characters the simulator knows.
+constexpr unsigned ms__gsm[128] = {
+    0x40,  0xA3, 0x24, 0xA5,  0xE8, 0xE9,  0xF9,  0xEC,  0xF2,  0xC7,  0x0A,  0xD8,  0xF8,
+    0x0D,  0xC5, 0xE5, 0x394, 0x5F, 0x3A6, 0x393, 0x39B, 0x3A9, 0x3A0, 0x3A8, 0x3A3, 0x398,
+    0x39E, 0,    0xC6, 0xE6,  0xDF, 0xC9,  0x20,  0x21,  0x22,  0x23,  0xA4,  0x25,  0x26,
+    0x27,  0x28, 0x29, 0x2A,  0x2B, 0x2C,  0x2D,  0x2E,  0x2F,  0x30,  0x31,  0x32,  0x33,
+    0x34,  0x35, 0x36, 0x37,  0x38, 0x39,  0x3A,  0x3B,  0x3C,  0x3D,  0x3E,  0x3F,  0xA1,
+    0x41,  0x42, 0x43, 0x44,  0x45, 0x46,  0x47,  0x48,  0x49,  0x4A,  0x4B,  0x4C,  0x4D,
+    0x4E,  0x4F, 0x50, 0x51,  0x52, 0x53,  0x54,  0x55,  0x56,  0x57,  0x58,  0x59,  0x5A,
+    0xC4,  0xD6, 0xD1, 0xDC,  0xA7, 0xBF,  0x61,  0x62,  0x63,  0x64,  0x65,  0x66,  0x67,
+    0x68,  0x69, 0x6A, 0x6B,  0x6C, 0x6D,  0x6E,  0x6F,  0x70,  0x71,  0x72,  0x73,  0x74,
+    0x75,  0x76, 0x77, 0x78,  0x79, 0x7A,  0xE4,  0xF6,  0xF1,  0xFC,  0xE0};
+constexpr std::pair<unsigned, int> ms__gsmext[] = {
+    {0x0C, 0x0A}, {'^', 0x14}, {'{', 0x28}, {'}', 0x29}, {'\\', 0x2F},
+    {'[', 0x3C},  {'~', 0x3D}, {']', 0x3E}, {'|', 0x40}, {0x20AC, 0x65}};
+
+// Code points of a UTF-8 text; a byte that starts no valid sequence stands for itself.
+std::vector<unsigned> ms__zeichen(const std::string& s) {
+    std::vector<unsigned> r;
+    for (size_t i = 0; i < s.size();) {
+        unsigned c = static_cast<unsigned char>(s[i]);
+        size_t n = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        bool gut = n > 0;
+        unsigned v = c & (0x3F >> n);
+        for (size_t k = 1; gut && k <= n; k++) {
+            if (i + k >= s.size() || (static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
+                gut = false;
+            else
+                v = v << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+        }
+        if (gut) {
+            r.push_back(v);
+            i += n + 1;
+        } else {
+            r.push_back(c);
+            i++;
+        }
+    }
+    return r;
+}
+
+std::string ms__utf8(const std::vector<unsigned>& z) {
+    std::string r;
+    for (unsigned c : z) {
+        if (c < 0x80) {
+            r += static_cast<char>(c);
+        } else if (c < 0x800) {
+            r += static_cast<char>(0xC0 | c >> 6);
+            r += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            r += static_cast<char>(0xE0 | c >> 12);
+            r += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            r += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return r;
+}
+
+std::string ms__hex(const std::vector<unsigned char>& b) {
+    static const char* z = "0123456789ABCDEF";
+    std::string r;
+    for (unsigned char c : b) {
+        r += z[c >> 4];
+        r += z[c & 15];
+    }
+    return r;
+}
+
+// A text as GSM 7-bit septets packed least significant bit first, in hex; characters
+// outside the alphabet become '?'. 7 spare bits at the end are filled with CR, as a
+// network does, so that no '@' can be read there.
+std::string ms__siebenhex(const std::vector<unsigned>& text) {
+    std::vector<int> s;
+    for (unsigned c : text) {
+        int g = -1;
+        for (int i = 0; i < 128 && g < 0; i++)
+            if (ms__gsm[i] == c && i != 0x1B) g = i;
+        if (g < 0)
+            for (const auto& e : ms__gsmext)
+                if (e.first == c) {
+                    s.push_back(0x1B);
+                    g = e.second;
+                }
+        s.push_back(g < 0 ? '?' : g);
+    }
+    if (s.size() % 8 == 7) s.push_back(0x0D);
+    std::vector<unsigned char> b((7 * s.size() + 7) / 8, 0);
+    for (size_t i = 0; i < s.size(); i++)
+        for (int k = 0; k < 7; k++)
+            if (s[i] >> k & 1)
+                b[(7 * i + k) / 8] |= static_cast<unsigned char>(1 << ((7 * i + k) % 8));
+    return ms__hex(b);
+}
+
+// Unpacks a GSM 7-bit packed code given in hex, exactly as sent: a CR in the last, spare
+// septet is the filler and dropped; zero padding there reads as '@'.
+std::vector<unsigned> ms__siebenlesen(const std::string& hex) {
+    std::vector<unsigned char> b;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        b.push_back(static_cast<unsigned char>(strtol(hex.substr(i, 2).c_str(), nullptr, 16)));
+    size_t n = b.size() * 8 / 7;
+    std::vector<int> s;
+    for (size_t i = 0; i < n; i++) {
+        int c = 0;
+        for (int k = 0; k < 7; k++) {
+            size_t p = 7 * i + k;
+            if (b[p / 8] >> (p % 8) & 1) c |= 1 << k;
+        }
+        s.push_back(c);
+    }
+    if (b.size() % 7 == 0 && !s.empty() && s.back() == 0x0D) s.pop_back();
+    std::vector<unsigned> r;
+    for (size_t i = 0; i < s.size(); i++) {
+        if (s[i] == 0x1B && i + 1 < s.size()) {
+            unsigned c = '?';
+            for (const auto& e : ms__gsmext)
+                if (e.second == s[i + 1]) c = e.first;
+            r.push_back(c);
+            i++;
+        } else {
+            r.push_back(ms__gsm[s[i]]);
+        }
+    }
+    return r;
+}
+
+// The +CUSD line of the configured answer with the given status, coded as configured.
+std::string ms__cusdzeile(int status) {
+    std::vector<unsigned> z = ms__zeichen(ms__z.ussdtext);
+    std::string text;
+    int dcs = 15;
+    if (ms__z.ussdkodierung == 1) {
+        text = ms__siebenhex(z);
+    } else if (ms__z.ussdkodierung == 2) {
+        std::vector<unsigned char> b;
+        for (unsigned c : z) {
+            unsigned u = c > 0xFFFF ? '?' : c;
+            b.push_back(static_cast<unsigned char>(u >> 8));
+            b.push_back(static_cast<unsigned char>(u & 0xFF));
+        }
+        text = ms__hex(b);
+        dcs = 72;
+    } else {
+        for (unsigned c : z)
+            text += static_cast<char>(c > 0xFF ? '?' : c);
+    }
+    return "\r\n+CUSD: " + std::to_string(status) + ",\"" + text + "\"," + std::to_string(dcs) +
+           "\r\n";
+}
+
+// AT+CUSD (c upper case without "AT", roh as typed). A code is taken with OK at once, as
+// real sticks do; its answer follows as an unsolicited +CUSD line after the delay.
+std::string ms__ussdbefehl(const std::string& c, const std::string& roh) {
+    const std::string ok = "\r\nOK\r\n", err = "\r\nERROR\r\n";
+    if (c == "+CUSD?") return "\r\n+CUSD: 1\r\n" + ok;
+    if (c == "+CUSD=?") return "\r\n+CUSD: (0-2)\r\n" + ok;
+    auto z = ms__zahlen(c);
+    if (z.empty() || z[0] < 0 || z[0] > 2) return err;
+    if (z[0] == 2) {
+        ms__z.ussdsitzung = false;
+        return ok;
+    }
+    auto a = ms__quotiert(roh);
+    if (z[0] == 0 || a.empty()) return ok; // presentation of network answers only
+    std::string code = a[0];
+    bool hex = ms__isthex(code);
+    if (ms__z.ussdmodus == 1 && !hex) return err;
+    if (ms__z.ussdmodus == 3 && ms__z.ussdsitzung) return err;
+    std::string lesbar = hex ? ms__utf8(ms__siebenlesen(code)) : code;
+    ms__z.notiz = "USSD code: " + lesbar;
+    if (ms__z.ussdmodus == 2) return ok;
+    int status = 0;
+    if (ms__z.ussdmodus == 3) {
+        ms__z.ussdsitzung = true;
+        status = 1;
+    }
+    ms__z.ussdfaellig.emplace_back(ms__jetztms() + ms__z.ussdverzoegerung, ms__cusdzeile(status));
+    return ok;
+}
+
 // Answers one command line; info is the text before the final result.
 std::string ms__befehl(const std::string& zeile) {
     const std::string ok = "\r\nOK\r\n", err = "\r\nERROR\r\n";
@@ -723,6 +914,7 @@ std::string ms__befehl(const std::string& zeile) {
         std::string f = ms__simfehler();
         if (!f.empty()) return f;
     }
+    if (ms__beginnt(c, "+CUSD")) return ms__ussdbefehl(c, roh);
     std::string sms = ms__smsbefehl(c, roh);
     if (!sms.empty() || ms__beginnt(c, "+CMGS=")) return sms;
     if (c == "+CREG?") return info(ms__reg("CREG", ms__z.cregn));
@@ -844,6 +1036,37 @@ std::string ms__befehl(const std::string& zeile) {
 // Acts on one line of the control file.
 void ms__steuerung(const std::string& zeile) {
     char a[128] = "", b[128] = "";
+    // "ussd TEXT": the network's answer to every code (UTF-8, the rest of the line)
+    if (zeile.rfind("ussd ", 0) == 0) {
+        ms__z.ussdtext = zeile.substr(5);
+        return;
+    }
+    if (sscanf(zeile.c_str(), "ussdcoding %127s", a) == 1) {
+        std::string k = a;
+        ms__z.ussdkodierung = k == "gsm7" ? 1 : k == "ucs2" ? 2 : 0;
+        return;
+    }
+    long ms = 0;
+    if (sscanf(zeile.c_str(), "ussddelay %ld", &ms) == 1) {
+        ms__z.ussdverzoegerung = std::max(0L, ms);
+        return;
+    }
+    if (sscanf(zeile.c_str(), "ussdmode %127s", a) == 1) {
+        std::string m = a;
+        ms__z.ussdmodus = m == "hexonly" ? 1 : m == "silent" ? 2 : m == "menu" ? 3 : 0;
+        ms__z.ussdsitzung = false;
+        return;
+    }
+    // "ring" (a known caller), "ring NUMBER" (type 145 when it begins with '+', else 129),
+    // "ring noclip" (no caller number shown)
+    if (zeile == "ring" || zeile.rfind("ring ", 0) == 0) {
+        std::string nummer = zeile == "ring" ? "+491701234567" : zeile.substr(5);
+        std::string r = "\r\nRING\r\n";
+        if (nummer != "noclip")
+            r += "\r\n+CLIP: \"" + nummer + "\"," + (nummer[0] == '+' ? "145" : "129") + "\r\n";
+        ms__schreibroh(r.data(), r.size());
+        return;
+    }
     if (sscanf(zeile.c_str(), "signal %d", &ms__z.signal) == 1) return;
     if (zeile.rfind("network ", 0) == 0) {
         // the name may contain blanks: the numeric code is the last word
@@ -941,10 +1164,6 @@ void ms__steuerung(const std::string& zeile) {
         }
         return;
     }
-    if (zeile == "ring") {
-        const std::string r = "\r\nRING\r\n\r\n+CLIP: \"+491701234567\",145\r\n";
-        ms__schreibroh(r.data(), r.size());
-    }
 }
 
 void ms__steuerdatei() {
@@ -967,6 +1186,25 @@ void ms__steuerdatei() {
         if (!z.empty()) ms__steuerung(z);
         if (e == std::string::npos) break;
         p = e + 1;
+    }
+}
+
+// Writes the pending note of the last command to the transcript, after its answer, so
+// that a command and its answer stay next to each other there.
+void ms__notieren() {
+    if (ms__z.notiz.empty()) return;
+    ms__protokolliere('=', ms__z.notiz.data(), ms__z.notiz.size());
+    ms__z.notiz.clear();
+}
+
+// Sends the +CUSD lines that are due, as unsolicited lines; never into the data mode.
+void ms__ussdsenden() {
+    if (ms__z.datenmodus || ms__z.slave < 0) return;
+    long jetzt = ms__jetztms();
+    auto& f = ms__z.ussdfaellig;
+    while (!f.empty() && f.front().first <= jetzt) {
+        ms__schreibroh(f.front().second.data(), f.front().second.size());
+        f.erase(f.begin());
     }
 }
 
@@ -1005,10 +1243,12 @@ void ms__byte(char c) {
         std::string antwort = ms__befehl(z);
         if (ms__still(z)) {
             ms__echo();
+            ms__notieren();
             return;
         }
         if (ms__z.latenz) ms__z.verzoegerung = ms__latenzfuer(z);
         ms__antworte(antwort);
+        ms__notieren();
         return;
     }
     if (c == 8 || c == 127) {
@@ -1081,6 +1321,7 @@ void ms__zweitport() {
                 while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
                     text.pop_back();
                 ms__z.zweitantwort = ms__befehl(text);
+                ms__notieren();
                 ms__zweitschreibe(ms__rahmen(sub, 0x03, ""));
             } else if (art == 0x04) {
                 ms__zweitschreibe(ms__rahmen(sub, 0x04, ms__z.zweitantwort));
@@ -1092,6 +1333,7 @@ void ms__zweitport() {
             std::string z = b.substr(0, e);
             b.erase(0, e + 1);
             ms__zweitschreibe(ms__befehl(z));
+            ms__notieren();
         } else {
             b.erase(0, 1); // out of step: resynchronise on the next header
         }
@@ -1245,6 +1487,7 @@ int main(int argc, char** argv) {
             }
         }
         if (ms__z.slave >= 0) ms__spontan(false);
+        ms__ussdsenden();
         long jetzt = ms__jetztms();
         if (jetzt >= naechste) {
             naechste = jetzt + 50;

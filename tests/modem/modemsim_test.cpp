@@ -213,6 +213,60 @@ TEST(ModemSim, ControlChannelAndTranscript) {
     EXPECT_EQ(z[0][2], ':');
 }
 
+// What the call and USSD runs rely on: the caller's number and its type, a ring without
+// one, the OK at once and the +CUSD line only after the delay in each coding, hex codes
+// unpacked exactly in the transcript, a menu session that blocks until AT+CUSD=2, and a
+// silent network.
+TEST(ModemSim, CallsAndUssdAnswers) {
+    Sim s;
+    ASSERT_TRUE(s.start({"--nopin"}));
+    s.cmd("ATE0");
+    s.control("ring 0301234");
+    EXPECT_EQ(s.read(1000, "129\r\n"), "\r\nRING\r\n\r\n+CLIP: \"0301234\",129\r\n");
+    s.control("ring noclip");
+    EXPECT_EQ(s.read(500, "never"), "\r\nRING\r\n");
+
+    s.control("ussddelay 400");
+    s.control("ussd Grüße €");
+    struct Fall {
+        const char* kodierung;
+        std::string zeile;
+    } faelle[] = {
+        {"plain", "\r\n+CUSD: 0,\"Gr\xFC\xDF"
+                  "e ?\",15\r\n"},
+        {"gsm7", "\r\n+CUSD: 0,\"47B9DF53066DCA\",15\r\n"},
+        {"ucs2", "\r\n+CUSD: 0,\"0047007200FC00DF0065002020AC\",72\r\n"},
+    };
+    for (const Fall& f : faelle) {
+        s.control(std::string("ussdcoding ") + f.kodierung);
+        EXPECT_EQ(s.cmd("AT+CUSD=1,\"*100#\",15", 300), "\r\nOK\r\n") << f.kodierung;
+        EXPECT_EQ(s.read(250, "never"), "") << "before the delay";
+        EXPECT_EQ(s.read(1000, f.zeile.c_str()), f.zeile);
+    }
+
+    s.control("ussdmode hexonly");
+    EXPECT_EQ(s.cmd("AT+CUSD=1,\"*100#\",15"), "\r\nERROR\r\n");
+    s.cmd("AT+CUSD=1,\"AA182CA68A8D1A\",15"); // *101*1# with CR as the fill septet
+    s.cmd("AT+CUSD=1,\"AA182CA68A8D00\",15"); // zero padding
+    s.read(1000, "never"); // their answers
+    s.control("ussdmode menu");
+    s.control("ussdcoding plain");
+    s.control("ussd 1 Saldo");
+    EXPECT_EQ(s.cmd("AT+CUSD=1,\"*100#\",15"), "\r\nOK\r\n");
+    EXPECT_EQ(s.read(1000, "\r\n+CUSD: 1,\"1 Saldo\",15\r\n"), "\r\n+CUSD: 1,\"1 Saldo\",15\r\n");
+    EXPECT_EQ(s.cmd("AT+CUSD=1,\"*100#\",15"), "\r\nERROR\r\n");
+    EXPECT_EQ(s.cmd("AT+CUSD=2"), "\r\nOK\r\n");
+    EXPECT_EQ(s.cmd("AT+CUSD=1,\"*100#\",15"), "\r\nOK\r\n");
+    s.control("ussdmode silent");
+    s.read(1000, "never");
+    EXPECT_EQ(s.cmd("AT+CUSD=1,\"*101#\",15"), "\r\nOK\r\n");
+    EXPECT_EQ(s.read(1000, "never"), "");
+    std::string t = s.transcript();
+    EXPECT_TRUE(has(t, "= USSD code: *101*1#\n")) << t;
+    EXPECT_TRUE(has(t, "= USSD code: *101*1#@\n")) << t;
+    EXPECT_TRUE(has(t, "= USSD code: *101#\n")) << t;
+}
+
 TEST(ModemSim, Faults) {
     Sim s;
     ASSERT_TRUE(s.start({"--nopin"}));
