@@ -861,11 +861,24 @@ void bm__steuer(const bm_lauf& l, const std::string& zeile) {
 
 // A visible window of the program whose title matches name; "" when there is none.
 std::string bm__fenster(const bm_lauf& l, const std::string& name) {
-    std::string id = bm__ausgabe("xdotool search --onlyvisible --pid " + std::to_string(l.pid) +
-                                 " --name '" + name + "' 2>/dev/null | head -1");
+    std::string id =
+        bm__ausgabe("xdotool search --all --onlyvisible --pid " + std::to_string(l.pid) +
+                    " --name '" + name + "' 2>/dev/null | head -1");
     while (!id.empty() && id.back() == '\n')
         id.pop_back();
     return id;
+}
+
+// Closes a box as a user would (Return on the focused box; Escape sent to it when the key
+// does not reach it) and waits until it is gone.
+bool bm__schliesse(const bm_lauf& l, const std::string& w, const std::string& name) {
+    for (const std::string& weg : {"xdotool windowactivate --sync " + w + " key Return",
+                                   "xdotool key --window " + w + " Escape"}) {
+        system((weg + " >/dev/null 2>&1").c_str());
+        for (int i = 0; i < 40; i++, bm__ms(50))
+            if (bm__fenster(l, name) != w) return true;
+    }
+    return false;
 }
 
 // Median spacing of the loop's signal queries between a and b (ms of the day); -1 with
@@ -919,7 +932,10 @@ int bm_ussd() {
         box.push_back(inbox - antwort[size_t(i)]);
         printf("ussd: query %d: +CUSD: to the service log %ld ms, to the box %ld ms\n", i + 1,
                log.back(), box.back());
-        system(("xdotool key --window " + w + " Return").c_str());
+        if (!bm__schliesse(l, w, "Credit Query")) {
+            printf("ussd: the box does not close (%s)\n", l.dir.c_str());
+            break;
+        }
         bm__ms(1500);
     }
     // The loop's cycle by its signal queries: a while without dialog, a while with the code
@@ -936,7 +952,7 @@ int bm_ussd() {
         a = bm__tagesms();
         bm__ms(sekunden * 1000);
         offen = bm__signalabstand(l, a, bm__tagesms());
-        system(("xdotool key --window " + dialog + " Escape").c_str());
+        bm__schliesse(l, dialog, "[Cc]ode$");
     } else
         printf("ussd: the code dialog did not open (%s)\n", l.dir.c_str());
     printf("ussd: signal query every %ld ms without dialog, %ld ms with the code dialog open\n", zu,
