@@ -209,7 +209,7 @@ unsigned char sc_zeichenseptet(unsigned char zeichen) {
     return sc__kodiertabelle[zeichen];
 }
 
-int strtosevenhex(char* t, size_t capacity, bool bin, int maxlen) {
+int strtosevenhex(char* t, size_t capacity, bool bin, int maxlen, bool crfuellung) {
     if (!t || capacity == 0) return 0;
     if (sc__bedarf(0, bin) > capacity) {
         memset(t, 0, capacity);
@@ -238,6 +238,8 @@ int strtosevenhex(char* t, size_t capacity, bool bin, int maxlen) {
             anzahl -= 8;
         }
     }
+    // 7 spare bits are left exactly when 8n-1 characters were packed.
+    if (crfuellung && anzahl == 1) bits |= static_cast<unsigned>(sc__kodiertabelle['\r']) << 1;
     if (anzahl) u[o++] = static_cast<unsigned char>(bits);
     if (bin) {
         u[o] = 0;

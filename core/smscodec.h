@@ -10,9 +10,12 @@
 // their result fits: 2 * ceil(7n/8) + 1 bytes as upper-case hex with a NUL (bin false), or
 // ceil(7n/8) octets followed by two zero bytes (bin true). At most maxlen characters are packed;
 // characters without a GSM form become '_'. Returns the number of characters packed.
-int strtosevenhex(char* t, size_t capacity, bool bin, int maxlen);
-template <size_t N> int strtosevenhex(char (&t)[N], bool bin, int maxlen) {
-    return strtosevenhex(t, N, bin, maxlen);
+// crfuellung (USSD): when 8n-1 characters leave 7 spare bits in the last octet, they carry a
+// CR instead of zeros, so that the network does not read a trailing '@'. An SMS gives its
+// length in septets and keeps the zero fill.
+int strtosevenhex(char* t, size_t capacity, bool bin, int maxlen, bool crfuellung = false);
+template <size_t N> int strtosevenhex(char (&t)[N], bool bin, int maxlen, bool crfuellung = false) {
+    return strtosevenhex(t, N, bin, maxlen, crfuellung);
 }
 
 // Unpacks GSM 7-bit septets given as hex (either case) in place into single-byte text. Refuses

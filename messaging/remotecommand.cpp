@@ -8,6 +8,7 @@
 #include "core/helpers.h"
 #include "core/logging.h"
 #include "core/programstate.h"
+#include "ui/mainwindow.h"
 
 namespace {
 
@@ -203,5 +204,21 @@ void rk_ausfuehren(const rk_treffer_t& t, int quelle, bool* ende) {
     sp_startmit(t.eintrag, t.vorlage, werte);
 }
 
-// Stand-in until calls are acted on.
-void rk_anruf(const char*, bool*) {}
+void rk_anruf(const char* nummer, bool* ende) {
+    // Only a number of 4 to 48 characters, '+' and digits, may reach a log or a command;
+    // anything else is a call without number.
+    char n[49] = "";
+    size_t l = nummer ? strlen(nummer) : 0;
+    if (l >= 4 && l < sizeof n && rk__nummer(nummer)) strMcpy(n, nummer);
+    if (n[0]) lo_vlog(_de ? "%s Anruf erhalten: %s\n" : "%s Call recieved: %s\n", n, -1);
+    cc_show2(_de ? "+Anruf erhalten." : "+Call recieved.",
+             _de ? "+Anruf_erhalten" : "+Call_recieved.");
+    // Every call entry that matches acts, each in its turn.
+    rk_treffer_t t;
+    for (int ab = 0; ab < 3; ab = t.eintrag + 1) {
+        rk_finden(2, n, false, "", &t, ab);
+        if (t.eintrag < 0) break;
+        rk_ausfuehren(t, 2, ende);
+        msleep(50);
+    }
+}

@@ -20,14 +20,15 @@ void cm__ringdetect(char* t);
 // The main thread takes the call noted last: true when one waits; nummer (size n) receives
 // the caller's number, "" for a call without +CLIP.
 bool cm_anrufholen(char* nummer, size_t n);
-// The pure part: removes every "RING" followed by CR or LF and every "+CLIP" part up to the
-// end of its number (and a closing quote) from t. *ring: a ring or a number was seen;
-// nummer (size n): the first number of 4 to 48 characters ('+' and digits), else "".
+// The pure part: removes every "RING" that begins a line and is followed by CR or LF, and
+// every "+CLIP:" report up to the end of its line, from t. *ring: a ring or a number was
+// seen; nummer (size n): the first number of 4 to 48 characters (an optional leading '+'
+// and digits), else "".
 void cm_anrufzerlegen(char* t, bool* ring, char* nummer, size_t n);
 
 // --- USSD -------------------------------------------------------------------------------
-// A USSD code, template or voucher may be sent: not empty and free of '"' and control
-// bytes (they would end the AT command and start another one).
+// A USSD code, template or voucher may be sent: not empty, at most 146 characters and free
+// of '"' and control bytes (they would end the AT command and start another one).
 bool cm_ussdzulaessig(const char* code);
 // Sends the USSD code in t (a buffer of CM_USSDGROESSE bytes) and leaves the decoded
 // answer there, "" when there is none. Learns whether the modem wants the code as plain
@@ -43,7 +44,7 @@ bool cm_ussdantwort(const char* zeile, char* out, size_t n, int* status);
 
 // --- Homezone ---------------------------------------------------------------------------
 // Asks inidat.homu (a URL, or a USSD code beginning with '*') and sets homezonestatus.
-// Nothing is asked while the port is only simulated.
+// No USSD code is sent while the port is only simulated (the status stays as it was).
 void cm_homezonequery();
 // The pure part: the status for an answer (data of len bytes): 1 when the inside text
 // occurs, 2 when the outside text occurs (it wins), else 0. An empty pattern never

@@ -92,6 +92,28 @@ TEST(SmsCodec, PacksTextsAsModemsExpectThem) {
     }
 }
 
+// USSD codes fill the 7 spare bits of 8n-1 characters with CR; SMS bodies (the default)
+// keep zeros, since their length is given in septets.
+TEST(SmsCodec, UssdCodesOf8nMinus1CharactersEndInACrFill) {
+    struct {
+        const char* code;
+        bool ussd;
+        const char* hex;
+    } cases[] = {
+        {"*101#12", true, "AA182C368AC91A"},
+        {"*101#12", false, "AA182C368AC900"},
+        {"*104*123456789#", true, "AA188CA68AC966B49AED86CB8D1A"},
+        {"*100#", true, "AA180C3602"},
+        {"abcdefgh", true, "61F1985C369FD1"},
+    };
+    for (const auto& c : cases) {
+        char buf[64];
+        strcpy(buf, c.code);
+        EXPECT_EQ(static_cast<int>(strlen(c.code)), strtosevenhex(buf, false, 160, c.ussd));
+        EXPECT_STREQ(c.hex, buf) << c.code << " ussd " << c.ussd;
+    }
+}
+
 TEST(SmsCodec, BinaryPackingEndsWithTwoZeroBytes) {
     char buf[32];
     memset(buf, 'x', sizeof buf);

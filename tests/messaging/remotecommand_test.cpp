@@ -117,4 +117,34 @@ TEST(RemoteCommand, WordsSetTheirFlagsAndTheTemplateRunsWithTheValues) {
         EXPECT_NE(access(d, F_OK), 0) << d;
 }
 
+// A call acts on every call entry that matches, with its number as %1; a number that is
+// not '+' and 4 to 48 digits counts as none.
+TEST(RemoteCommand, ACallRunsEveryMatchingCallEntry) {
+    ts_workdir();
+    inidat.round = 1;
+    _de = false;
+    eintrag(0, 2, "", "", "tandor_CONNECT printf '%s\\n' %1 > a");
+    eintrag(1, 2, "+4930999", "", "printf x > b");
+    eintrag(2, 2, "+4930123", "", "printf '%s\\n' %0 > c");
+    inidat.constart = false;
+    bool ende = false;
+    rk_anruf("+4930123", &ende);
+    EXPECT_TRUE(inidat.constart);
+    EXPECT_TRUE(ts_waitfor("a", "\n", 3000));
+    EXPECT_TRUE(ts_waitfor("c", "\n", 3000));
+    EXPECT_EQ(ts_readfile("a"), "+4930123\n");
+    EXPECT_EQ(ts_readfile("c"), "4930123\n");
+    rk_anruf("+4930123;id", &ende);
+    rk_anruf("+49", &ende);
+    usleep(300000);
+    EXPECT_NE(access("b", F_OK), 0);
+    std::string log = ts_readfile("connlog.txt");
+    EXPECT_EQ(1, ts_count(log, "Call recieved:")) << log;
+    EXPECT_NE(log.find("Call recieved: +4930123\n"), std::string::npos) << log;
+    EXPECT_EQ(3, ts_count(log, "Connection activated by call.")) << log;
+    for (int i = 0; i < 3; i++)
+        sp_stop(i);
+    EXPECT_FALSE(ende);
+}
+
 } // namespace
