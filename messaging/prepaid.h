@@ -15,8 +15,9 @@ extern std::atomic<int> sm_msgprepaidzustand;
 
 // Carries out what is pending: starts the code dialog (its thread) for a requested top-up
 // or code, a device command of the frontend record or of the dialog, an SMS of the dialog,
-// a USSD request. ppq/ppc: balance query code and top-up template; port: the command port
-// for de_portini (null: the configured one); t: reply buffer of at least 900 bytes.
+// a USSD request. ppq/ppc: balance query code and top-up template; port: a command port to
+// open with de_portini and close afterwards (null: the port the main thread keeps open is
+// used as it is); t: reply buffer of at least 900 bytes.
 // Returns 0 when nothing was pending.
 int prepaid_aufgaben(const char* ppq, const char* ppc, char* port, char* t);
 

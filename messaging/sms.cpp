@@ -5,6 +5,7 @@
 #include "core/logging.h"
 #include "core/programstate.h"
 #include "core/threads.h"
+#include "messaging/prepaid.h"
 #include "messaging/remotecommand.h"
 #include "messaging/smspdu.h"
 #include "modem/atexchange.h"
@@ -517,7 +518,12 @@ gpointer sm_msgthread(gpointer) {
     th_register("msgthread");
     for (long runde = 0;; runde++) {
         if (runde % 10 == 0) lo_slogx("MSG thread alive.\n", "", -1);
-        if (th_msleep(2000)) break;
+        // The 2 s wait in slices, so that a prepaid answer is shown without delay.
+        bool ende = false;
+        for (int i = 0; i < 4 && !ende && sm_msgprepaidzustand.load() != 1; i++)
+            ende = th_msleep(500);
+        if (ende) break;
+        prepaid_zeigen();
         if (sm_msgzustand.load(std::memory_order_acquire) != 1) continue;
         bool konfig = fl_query(konfigaktivsignal);
         char text[1400];
