@@ -1,13 +1,16 @@
 // Benchmarks of the real tandor binary against the modem simulator, in a private /dev and
 // network as the end-to-end tests run it (root, a display in DISPLAY):
-//   tandorbench BUILDDIR start|reaction|footprint|accounting|services [--full] [--realistic]
+//   tandorbench BUILDDIR start|reaction|footprint|accounting|services|ussd [--full]
+//   [--realistic]
 // Each prints a machine line, its figures, and lines "RESULT|benchmark|figure|goal" that
 // scripts/bench.sh collects into one table. Without --full the runs are scaled down and
 // say so. --realistic runs the start benchmark against a simulator that answers like a
 // real stick (answers in pieces, seconds for the slow commands, a busy SIM, unsolicited
 // lines): the reads' waits include the modem's latency, so the goal stays the same ratio.
 // --sms adds a keyword entry, so SMS reception is on and the store is polled every fourth
-// cycle.
+// cycle. ussd times balance queries from the menu (from the simulator's "+CUSD:" line to the
+// answer in the service log and in its box) and compares the offline cycle with and without
+// the code dialog open.
 #include "core/webfetch.h"
 
 #include <dirent.h>
@@ -26,6 +29,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -269,8 +273,10 @@ struct bm_lauf {
             id.pop_back();
         return id;
     }
-    // Picks a menu entry of the main window, counted from below (1 Exit ... 6 Disconnect);
-    // the Return key itself is left to the caller so that it can time it.
+    // Picks a menu entry of the main window, counted from below (1 Exit ... 6 Disconnect),
+    // or among those that can be chosen from the top when vonunten is negative (offline: 2
+    // "Prepaid-credit?", 4 "Send USSD code..."); the Return key itself is left to the caller
+    // so that it can time it.
     bool menu(int vonunten) {
         std::string w = fenster();
         if (w.empty()) return false;
@@ -278,8 +284,8 @@ struct bm_lauf {
             return false;
         bm__ms(700);
         std::string k = "xdotool key";
-        for (int i = 0; i < vonunten; i++)
-            k += " Up";
+        for (int i = 0; i < (vonunten < 0 ? -vonunten : vonunten); i++)
+            k += vonunten < 0 ? " Down" : " Up";
         return system(k.c_str()) == 0;
     }
     int ende(long ms = 30000) {
@@ -822,6 +828,151 @@ int bm__zyklus() {
     return 0;
 }
 
+// ---- 6: USSD: from the network's answer to the result, and the cycle beside the dialog ----
+// Milliseconds of the UTC day, now and of a transcript line's "hh:mm:ss.mmm".
+long bm__tagesms() {
+    timespec t{};
+    clock_gettime(CLOCK_REALTIME, &t);
+    return long(t.tv_sec % 86400) * 1000 + t.tv_nsec / 1000000;
+}
+long bm__zeilenms(const std::string& z) {
+    int h, m, s, ms;
+    if (sscanf(z.c_str(), "%d:%d:%d.%d", &h, &m, &s, &ms) != 4) return -1;
+    return ((h * 60L + m) * 60 + s) * 1000 + ms;
+}
+
+// Times of the transcript lines of one direction ('<' from the program, '>' from the
+// simulator) that hold text.
+std::vector<long> bm__zeiten(const std::string& pfad, char richtung, const std::string& text) {
+    std::vector<long> r;
+    std::istringstream s(bm__lies(pfad));
+    for (std::string z; std::getline(s, z);)
+        if (z.size() > 15 && z[13] == richtung && z.find(text, 15) != std::string::npos)
+            r.push_back(bm__zeilenms(z));
+    return r;
+}
+
+// One line to the simulator's control file; it empties the file once it has taken it.
+void bm__steuer(const bm_lauf& l, const std::string& zeile) {
+    bm__schreib(l.dir + "/simctl", zeile + "\n");
+    for (int i = 0; i < 200 && !bm__lies(l.dir + "/simctl").empty(); i++)
+        bm__ms(10);
+}
+
+// A visible window of the program whose title matches name; "" when there is none.
+std::string bm__fenster(const bm_lauf& l, const std::string& name) {
+    std::string id =
+        bm__ausgabe("xdotool search --all --onlyvisible --pid " + std::to_string(l.pid) +
+                    " --name '" + name + "' 2>/dev/null | head -1");
+    while (!id.empty() && id.back() == '\n')
+        id.pop_back();
+    return id;
+}
+
+// Closes a box as a user would (Return on the focused box; Escape sent to it when the key
+// does not reach it) and waits until it is gone.
+bool bm__schliesse(const bm_lauf& l, const std::string& w, const std::string& name) {
+    for (const std::string& weg : {"xdotool windowactivate --sync " + w + " key Return",
+                                   "xdotool key --window " + w + " Escape"}) {
+        system((weg + " >/dev/null 2>&1").c_str());
+        for (int i = 0; i < 40; i++, bm__ms(50))
+            if (bm__fenster(l, name) != w) return true;
+    }
+    return false;
+}
+
+// Median spacing of the loop's signal queries between a and b (ms of the day); -1 with
+// fewer than three.
+long bm__signalabstand(const bm_lauf& l, long a, long b) {
+    std::vector<long> t, d;
+    for (long z : bm__zeiten(l.dir + "/transcript", '<', "AT+CSQ"))
+        if (z >= a && z <= b) t.push_back(z);
+    for (size_t i = 1; i < t.size(); i++)
+        d.push_back(t[i] - t[i - 1]);
+    if (d.size() < 2) return -1;
+    std::sort(d.begin(), d.end());
+    return d[d.size() / 2];
+}
+
+int bm_ussd() {
+    int n = bm__voll ? 20 : 5;
+    long sekunden = bm__voll ? 60 : 20;
+    if (!bm__voll) printf("ussd: scaled down to %d queries, %ld s per cycle sample\n", n, sekunden);
+    bm_lauf l;
+    if (!l.modem("3", {"--signal", "15"})) return 1;
+    // Offline, with a command port of its own: the prepaid entries can be chosen.
+    bm__schreib(l.dir + "/tandor.ini",
+                "01 0AA000000000-0000000000001-0000000000000000000000000\nMOD=P\nLAN=English\n"
+                "COM=/dev/ttyUSB0\nCONA=E\nPIN=1234\nAPN=internet.t-mobile\n");
+    bm__steuer(l, "ussd Guthaben: 5,00 EUR");
+    l.starte();
+    if (bm__warteauf(l.dir + "/servilog.txt", "Permitted to connect.", 60000) < 0) {
+        printf("ussd: not permitted to connect (%s)\n", l.dir.c_str());
+        return 1;
+    }
+    bm__ms(2000);
+    std::vector<long> log, box;
+    for (int i = 0; i < n; i++) {
+        if (!l.menu(-2) || system("xdotool key Return") != 0) break;
+        if (bm__warteauf(l.dir + "/servilog.txt", "Answer from network:", 30000, i + 1) < 0) {
+            printf("ussd: no answer to query %d (%s)\n", i + 1, l.dir.c_str());
+            break;
+        }
+        long imlog = bm__tagesms();
+        std::string w;
+        for (int k = 0; k < 400 && (w = bm__fenster(l, "Credit Query")).empty(); k++)
+            bm__ms(5);
+        long inbox = bm__tagesms();
+        std::vector<long> antwort = bm__zeiten(l.dir + "/transcript", '>', "+CUSD:");
+        if (antwort.size() < size_t(i + 1) || w.empty()) {
+            printf("ussd: query %d: no +CUSD: line or no box (%s)\n", i + 1, l.dir.c_str());
+            break;
+        }
+        log.push_back(imlog - antwort[size_t(i)]);
+        box.push_back(inbox - antwort[size_t(i)]);
+        printf("ussd: query %d: +CUSD: to the service log %ld ms, to the box %ld ms\n", i + 1,
+               log.back(), box.back());
+        if (!bm__schliesse(l, w, "Credit Query")) {
+            printf("ussd: the box does not close (%s)\n", l.dir.c_str());
+            break;
+        }
+        bm__ms(1500);
+    }
+    // The loop's cycle by its signal queries: a while without dialog, a while with the code
+    // dialog open.
+    long a = bm__tagesms();
+    bm__ms(sekunden * 1000);
+    long zu = bm__signalabstand(l, a, bm__tagesms());
+    long offen = -1;
+    std::string dialog;
+    if (l.menu(-4) && system("xdotool key Return") == 0)
+        for (int k = 0; k < 100 && (dialog = bm__fenster(l, "[Cc]ode$")).empty(); k++)
+            bm__ms(100);
+    if (!dialog.empty()) {
+        a = bm__tagesms();
+        bm__ms(sekunden * 1000);
+        offen = bm__signalabstand(l, a, bm__tagesms());
+        bm__schliesse(l, dialog, "[Cc]ode$");
+    } else
+        printf("ussd: the code dialog did not open (%s)\n", l.dir.c_str());
+    printf("ussd: signal query every %ld ms without dialog, %ld ms with the code dialog open\n", zu,
+           offen);
+    l.ende();
+    if (log.empty()) return 1;
+    std::sort(log.begin(), log.end());
+    std::sort(box.begin(), box.end());
+    bm__ergebnis("USSD answer (+CUSD:) to the service log / the box",
+                 bm__f("median %.0f / %.0f ms, worst %.0f", double(log[log.size() / 2]),
+                       double(box[box.size() / 2]), double(std::max(log.back(), box.back()))) +
+                     " ms (" + std::to_string(log.size()) + " queries)",
+                 "< 1 s");
+    bm__ergebnis("main-loop cycle offline, without / with the code dialog open",
+                 bm__f("%.0f ms / %.0f ms", double(zu), double(offen)) + " (median spacing of "
+                                                                         "AT+CSQ)",
+                 "unchanged");
+    return log.size() == size_t(n) && offen > 0 ? 0 : 1;
+}
+
 int bm_dienste() {
     int a = bm__zyklus();
     int b = bm__web();
@@ -832,9 +983,9 @@ int bm_dienste() {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        fprintf(
-            stderr,
-            "usage: tandorbench BUILDDIR start|reaction|footprint|accounting|services [--full]\n");
+        fprintf(stderr,
+                "usage: tandorbench BUILDDIR start|reaction|footprint|accounting|services|ussd "
+                "[--full]\n");
         return 2;
     }
     char voll[PATH_MAX];
@@ -856,6 +1007,7 @@ int main(int argc, char** argv) {
     if (was == "footprint") r = bm_fussabdruck();
     if (was == "accounting") r = bm_abrechnung();
     if (was == "services") r = bm_dienste();
+    if (was == "ussd") r = bm_ussd();
     printf("machine after the run: load %s", bm__lies("/proc/loadavg").c_str());
     return r;
 }

@@ -3,10 +3,12 @@
 # /dev and network), under a private Xvfb and openbox, then prints one table: benchmark,
 # figure, goal, and the machine line with its load average. The figures are measurements
 # on a shared machine: read them with the load printed beside them.
-#   scripts/bench.sh [--full] [--realistic] [--sms] [start|reaction|footprint|accounting|services ...]
+#   scripts/bench.sh [--full] [--realistic] [--sms] [--ussd]
+#                    [start|reaction|footprint|accounting|services|ussd ...]
 # Without --full the runs are scaled down (1 start per modem kind, 3 reactions each way,
 # 60 s footprint, accounting up to 300 MB each way per step) and say so. --realistic runs the
-# start benchmark against a simulator that answers like a real stick.
+# start benchmark against a simulator that answers like a real stick. --ussd (or ussd) runs the
+# USSD benchmark: the network's answer to the result, and the cycle beside the code dialog.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 full=""
@@ -17,6 +19,7 @@ for a in "$@"; do
     --full) full="--full" ;;
     --realistic) realistic="--realistic" ;;
     --sms) realistic="$realistic --sms" ;;
+    --ussd) which+=(ussd) ;;
     *) which+=("$a") ;;
   esac
 done
