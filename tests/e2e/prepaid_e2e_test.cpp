@@ -5,6 +5,7 @@
 // an SMS or a device command or that would break the AT command send no USSD, a menu
 // session is closed, and a network that never answers ends in the user text.
 #include "modem/modemsimulator.h"
+#include "smspdutest.h"
 #include "tandorrun.h"
 #include "testsupport.h"
 
@@ -23,52 +24,14 @@
 
 namespace {
 
+using namespace smspdutest;
+
 // Form digit (offset 28) 1: the normal window, whose menu the runs drive.
 const std::string KOPF = "01 0AA000000123-0000000000001-0000043" + std::string(16, '0');
 
 // The menu entries that can be chosen while offline and permitted to connect, counted from
 // the top (the title is greyed): the update query, then the three prepaid entries.
 enum { GUTHABEN = 2, AUFLADEN = 3, USSDCODE = 4 };
-
-// An SMS-SUBMIT from the outbox, read as far as the tests need it: the destination, its
-// type of number and the 7-bit text.
-struct Submit {
-    int typ = -1;
-    std::string nummer, text;
-};
-
-Submit lies(const std::string& hex) {
-    std::vector<int> b;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2)
-        b.push_back(std::stoi(hex.substr(i, 2), nullptr, 16));
-    Submit s;
-    size_t i = 0;
-    auto nimm = [&]() { return i < b.size() ? b[i++] : -1; };
-    i = size_t(std::max(nimm(), 0)) + 1; // service centre
-    int erstes = nimm();
-    nimm(); // message reference
-    int n = nimm();
-    s.typ = nimm();
-    for (int k = 0; k < (n + 1) / 2; k++) {
-        int o = nimm();
-        s.nummer += char('0' + (o & 15));
-        if ((o >> 4) != 15) s.nummer += char('0' + (o >> 4));
-    }
-    nimm();                    // protocol identifier
-    if (nimm() != 0) return s; // only the default alphabet is read
-    int vp = (erstes >> 3) & 3;
-    i += vp == 2 ? 1 : vp ? 7 : 0;
-    int udl = nimm();
-    for (int k = 0; k < udl; k++) {
-        int c = 0;
-        for (int bit = 0; bit < 7; bit++) {
-            size_t p = size_t(7 * k + bit);
-            if (i + p / 8 < b.size() && (b[i + p / 8] >> (p % 8) & 1)) c |= 1 << bit;
-        }
-        s.text += char(c);
-    }
-    return s;
-}
 
 struct PrepaidRun : ModemRun {
     // Offline with a command port of its own (not the single-port case, where the prepaid
