@@ -44,15 +44,6 @@ struct PrepaidRun : ModemRun {
         pid = ts_spawn(ts_netzstart(dir, modem.port, ctl, 6), dir + "/stdout.txt");
         ASSERT_TRUE(wartelog("Permitted to connect.", 1, 60000)) << protokolle();
     }
-    std::string transcript() { return modem.transcript(); }
-    // Transcript lines from the program (direction '<') that begin with text.
-    std::vector<std::string> gesendet(const std::string& text) {
-        std::vector<std::string> r;
-        for (const std::string& z : ts_readlines(modem.dir + "/transcript"))
-            if (z.size() > 15 && z[13] == '<' && z.compare(15, text.size(), text) == 0)
-                r.push_back(z);
-        return r;
-    }
     size_t cusd() { return gesendet("AT+CUSD=1").size(); }
     size_t csq() { return gesendet("AT+CSQ").size(); }
     // The codes the simulator received, decoded, in order.

@@ -103,16 +103,7 @@ struct SmsRun : ModemRun {
                                               zeilen);
     }
     void starte() { pid = ts_spawn(ts_netzstart(dir, modem.port, ctl, 4), dir + "/stdout.txt"); }
-    std::string transcript() { return modem.transcript(); }
     std::vector<std::string> ausgang() { return ts_readlines(modem.dir + "/outbox"); }
-    // Transcript lines from the program (direction '<') that begin with text.
-    std::vector<std::string> gesendet(const std::string& text) {
-        std::vector<std::string> r;
-        for (const std::string& z : ts_readlines(modem.dir + "/transcript"))
-            if (z.size() > 15 && z[13] == '<' && z.compare(15, text.size(), text) == 0)
-                r.push_back(z);
-        return r;
-    }
     // The answer that follows the n-th line from the program beginning with text.
     std::string antwort(const std::string& text, size_t n) {
         std::vector<std::string> z = ts_readlines(modem.dir + "/transcript");

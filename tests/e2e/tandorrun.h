@@ -116,4 +116,13 @@ struct ModemRun : TandorRun {
         TandorRun::TearDown();
         ts_pppdweg(ctl);
     }
+    std::string transcript() { return modem.transcript(); }
+    // Transcript lines from the program (direction '<') that begin with text.
+    std::vector<std::string> gesendet(const std::string& text) {
+        std::vector<std::string> r;
+        for (const std::string& z : ts_readlines(modem.dir + "/transcript"))
+            if (z.size() > 15 && z[13] == '<' && z.compare(15, text.size(), text) == 0)
+                r.push_back(z);
+        return r;
+    }
 };

@@ -271,41 +271,4 @@ TEST_F(Calls, UssdSendsNothingForABadCodeOrASimulatedPort) {
     EXPECT_FALSE(has(ts_readfile("servilog.txt"), "CUSD"));
 }
 
-// A network that takes only packed codes: the second try goes out packed (a code of 8n-1
-// characters without a trailing '@'), the answer comes as soon as its +CUSD line does, and
-// the learned mode holds for the next query, whose menu answer is closed with AT+CUSD=2.
-TEST_F(Calls, UssdLearnsPackedCodesAndClosesAMenu) {
-    ts_modemsim s;
-    ASSERT_TRUE(s.start({"--type", "3", "--nopin"}));
-    ASSERT_TRUE(cm_open(s.port.c_str(), false));
-    s.control("ussdmode hexonly");
-    s.control("ussdcoding ucs2");
-    s.control("ussddelay 800");
-    s.control("ussd \xE2\x82\xAC 5,00 Gr\xC3\xBC\xC3\x9F"
-              "e");
-    char t[CM_USSDGROESSE] = "*101#12";
-    auto t0 = std::chrono::steady_clock::now();
-    cm_ussdquery(t);
-    auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
-            .count();
-    EXPECT_STREQ("E 5,00 Gr\xFC\xDF"
-                 "e",
-                 t);
-    EXPECT_LT(ms, 3000);
-    s.control("ussdmode menu");
-    s.control("ussdcoding plain");
-    s.control("ussd Men\xC3\xBC 1");
-    for (int i = 0; i < 2; i++) {
-        strMcpy(t, "*100#");
-        cm_ussdquery(t);
-        EXPECT_STREQ("Men\xFC 1", t);
-    }
-    std::string tr = s.transcript();
-    EXPECT_TRUE(has(tr, "USSD code: *101#12\n")) << tr;
-    EXPECT_EQ(2, ts_count(tr, "USSD code: *100#")) << tr;
-    EXPECT_EQ(2, ts_count(tr, "< AT+CUSD=2")) << tr;
-    EXPECT_EQ(1, ts_count(tr, "< AT+CUSD=1,\"*101#12\"")) << tr;
-}
-
 } // namespace
